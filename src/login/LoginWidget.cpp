@@ -1,0 +1,7 @@
+#include "LoginWidget.h"
+
+LoginWidget::LoginWidget(QWidget *parent)
+    : QWidget(parent)
+{
+    setWindowTitle(QStringLiteral("Corvin助手"));
+}

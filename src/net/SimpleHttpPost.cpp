@@ -1,0 +1,94 @@
+#include "SimpleHttpPost.h"
+
+#include "LogMask.h"
+
+#include <QDebug>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrl>
+
+#include <atomic>
+
+namespace {
+std::atomic<int> s_transferTimeout { SimpleHttpPost::defaultTransferTimeout };
+}
+
+SimpleHttpPost::SimpleHttpPost(QObject *parent)
+    : QObject(parent)
+    , manager(new QNetworkAccessManager(nullptr))
+{
+}
+
+SimpleHttpPost::~SimpleHttpPost()
+{
+    manager->deleteLater();
+}
+
+int SimpleHttpPost::transferTimeout()
+{
+    return s_transferTimeout;
+}
+
+void SimpleHttpPost::setTransferTimeout(int msecs)
+{
+    s_transferTimeout = msecs;
+}
+
+void SimpleHttpPost::setUrl(QString url)
+{
+    this->url = url;
+}
+
+void SimpleHttpPost::setBody(QString body)
+{
+    qDebug() << LogMask::maskSecrets(body);
+    this->body = body;
+}
+
+void SimpleHttpPost::query(QMap<QString, QString> &headers)
+{
+    qDebug() << url;
+    qDebug() << LogMask::maskSecrets(body);
+
+    QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
+    for (auto it = headers.cbegin(); it != headers.cend(); ++it)
+        request.setRawHeader(it.key().toLatin1(), it.value().toLatin1());
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+#if QT_VERSION >= QT_VERSION_CHECK(5, 15, 0)
+    request.setTransferTimeout(transferTimeout());
+#endif
+
+    QNetworkReply *reply = manager->post(request, body.toUtf8());
+    if (!reply) {
+        qDebug() << "reply is nullptr";
+        return;
+    }
+#if QT_VERSION < QT_VERSION_CHECK(5, 15, 0)
+    // Older Qt has no transfer time-out of its own; abort ends the reply the same way.
+    auto *timer = new QTimer(reply);
+    timer->setSingleShot(true);
+    connect(timer, &QTimer::timeout, reply, &QNetworkReply::abort);
+    connect(reply, &QNetworkReply::downloadProgress, timer, [timer] { timer->start(); });
+    connect(reply, &QNetworkReply::uploadProgress, timer, [timer] { timer->start(); });
+    timer->start(transferTimeout());
+#endif
+    connect(manager, &QNetworkAccessManager::finished, this, &SimpleHttpPost::downloadFinished);
+}
+
+void SimpleHttpPost::downloadFinished(QNetworkReply *reply)
+{
+    if (reply->error() != QNetworkReply::NoError)
+        qDebug() << "[SimpleHttpPost][downloadFinished]" << reply->error() << reply->errorString();
+
+    const QByteArray bytes = reply->readAll();
+    // A NUL byte ends the text, as it would for a C string.
+    QString text = QString::fromUtf8(bytes.constData(), int(qstrnlen(bytes.constData(), uint(bytes.size()))));
+    qDebug() << "[SimpleHttpPost][downloadFinished]" << LogMask::maskSecrets(text);
+
+    emit onResponse(text);
+
+    reply->deleteLater();
+    deleteLater();
+}

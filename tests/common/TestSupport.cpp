@@ -1,0 +1,144 @@
+#include "TestSupport.h"
+
+#include "config/AppContext.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFile>
+#include <QTimer>
+
+namespace TestSupport {
+
+QString configPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
+}
+
+QByteArray iniText(const QMap<QString, QString> &values)
+{
+    QMap<QString, QMap<QString, QString>> sections;
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        const int slash = it.key().indexOf(QLatin1Char('/'));
+        sections[it.key().left(slash)].insert(it.key().mid(slash + 1), it.value());
+    }
+    QByteArray text;
+    for (auto s = sections.cbegin(); s != sections.cend(); ++s) {
+        text += '[' + s.key().toUtf8() + "]\n";
+        for (auto k = s.value().cbegin(); k != s.value().cend(); ++k)
+            text += k.key().toUtf8() + '=' + k.value().toUtf8() + '\n';
+    }
+    return text;
+}
+
+void writeRawConfig(const QByteArray &content)
+{
+    QFile file(configPath());
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(content);
+    file.close();
+    AppContext::instance().reloadSettings();
+}
+
+void writeConfig(const QMap<QString, QString> &values)
+{
+    if (values.isEmpty()) {
+        QFile::remove(configPath());
+        AppContext::instance().reloadSettings();
+        return;
+    }
+    writeRawConfig(iniText(values));
+}
+
+namespace {
+QMutex captureMutex;
+QList<CapturedMessage> *captured = nullptr;
+} // namespace
+
+MessageCapture::MessageCapture()
+{
+    QMutexLocker locker(&captureMutex);
+    captured = new QList<CapturedMessage>;
+    previous = qInstallMessageHandler(&MessageCapture::handler);
+}
+
+MessageCapture::~MessageCapture()
+{
+    qInstallMessageHandler(previous);
+    QMutexLocker locker(&captureMutex);
+    delete captured;
+    captured = nullptr;
+}
+
+void MessageCapture::handler(QtMsgType, const QMessageLogContext &context, const QString &msg)
+{
+    QMutexLocker locker(&captureMutex);
+    if (!captured)
+        return;
+    CapturedMessage m;
+    m.text = msg;
+    m.file = QString::fromUtf8(context.file);
+    m.function = QString::fromUtf8(context.function);
+    m.line = context.line;
+    captured->append(m);
+}
+
+QList<CapturedMessage> MessageCapture::messages() const
+{
+    QMutexLocker locker(&captureMutex);
+    return *captured;
+}
+
+QStringList MessageCapture::texts() const
+{
+    QStringList result;
+    for (const CapturedMessage &m : messages())
+        result.append(m.text);
+    return result;
+}
+
+bool MessageCapture::contains(const QString &text) const
+{
+    return texts().contains(text);
+}
+
+int MessageCapture::indexOf(const QString &text, int from) const
+{
+    return texts().indexOf(text, from);
+}
+
+void MessageCapture::clear()
+{
+    QMutexLocker locker(&captureMutex);
+    captured->clear();
+}
+
+void closeNextModal(ModalSeen *seen, QMessageBox::StandardButton button)
+{
+    *seen = ModalSeen();
+    auto *timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, seen, button] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        seen->seen = true;
+        seen->title = box->windowTitle();
+        seen->text = box->text();
+        seen->flags = box->windowFlags();
+        for (QAbstractButton *b : box->buttons())
+            seen->buttons.append(b->text());
+        QAbstractButton *target = button == QMessageBox::NoButton ? nullptr : box->button(button);
+        if (!target && !box->buttons().isEmpty())
+            target = box->buttons().first();
+        if (target)
+            target->click();
+        else
+            box->close();
+    });
+    timer->start();
+}
+
+} // namespace TestSupport
