@@ -1,0 +1,25 @@
+# Sourced by the set-up scripts: installs the Debian packages they need when missing.
+# As root it runs apt-get; otherwise it prints the exact command and stops.
+corvin_ensure_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing Debian packages. Install them with:" >&2
+        echo "  sudo apt-get install -y --no-install-recommends ${missing[*]}" >&2
+        exit 1
+    fi
+    echo "Installing Debian packages: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# What building and testing the project needs.
+CORVIN_BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev libcpp-httplib-dev)
+CORVIN_TEST_PACKAGES=(lldb)
