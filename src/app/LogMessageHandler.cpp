@@ -21,6 +21,14 @@ void printLine(const QString &text)
     std::fflush(stdout);
 }
 
+// The build passes full source paths; the record names the file alone.
+QString fileName(const char *path)
+{
+    const QString full = QString::fromUtf8(path);
+    const int slash = qMax(full.lastIndexOf(QLatin1Char('/')), full.lastIndexOf(QLatin1Char('\\')));
+    return full.mid(slash + 1);
+}
+
 } // namespace
 
 void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg)
@@ -32,8 +40,7 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     printLine(msg);
 
     const QString text = QStringLiteral("%1 %2  Line:%3  \r\nContent:%4")
-                                 .arg(QString::fromUtf8(context.file),
-                                      QString::fromUtf8(context.function),
+                                 .arg(fileName(context.file), QString::fromUtf8(context.function),
                                       QString::number(context.line), msg);
 
     QFile file(QStringLiteral("log/log%1.log").arg(runTimestamp));

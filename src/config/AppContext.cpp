@@ -10,10 +10,7 @@ AppContext &AppContext::instance()
     return context;
 }
 
-AppContext::AppContext()
-    : settings(new QSettings(settingsPath(), QSettings::IniFormat))
-{
-}
+AppContext::AppContext() : settings(new QSettings(settingsPath(), QSettings::IniFormat)) { }
 
 QString AppContext::settingsPath()
 {

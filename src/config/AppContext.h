@@ -23,9 +23,9 @@ public:
     void setToken(QString value) { token = value; }
 
     // Written by the copy task while the preparation window's timer reads them.
-    std::atomic<int> totalFiles { 0 };
-    std::atomic<int> copiedFiles { 0 };
-    std::atomic<bool> resourcesReady { false };
+    std::atomic<int> totalFiles {0};
+    std::atomic<int> copiedFiles {0};
+    std::atomic<bool> resourcesReady {false};
     QString userName;
     QString managerId;
     CoursewareSelect *selectWindow = nullptr;

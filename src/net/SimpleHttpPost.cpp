@@ -3,6 +3,7 @@
 #include "LogMask.h"
 
 #include <QDebug>
+#include <QMetaEnum>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -12,14 +13,23 @@
 #include <atomic>
 
 namespace {
-std::atomic<int> s_transferTimeout { SimpleHttpPost::defaultTransferTimeout };
+
+std::atomic<int> s_transferTimeout {SimpleHttpPost::defaultTransferTimeout};
+
+// "QNetworkReply::NetworkError(ConnectionRefusedError)", the same text on every Qt version.
+QByteArray errorText(QNetworkReply::NetworkError code)
+{
+    const QMetaEnum meta = QMetaEnum::fromType<QNetworkReply::NetworkError>();
+    const char *key = meta.valueToKey(code);
+    return QByteArray(meta.scope()) + "::" + meta.name() + '('
+            + (key ? QByteArray(key) : QByteArray::number(int(code))) + ')';
 }
 
+} // namespace
+
 SimpleHttpPost::SimpleHttpPost(QObject *parent)
-    : QObject(parent)
-    , manager(new QNetworkAccessManager(nullptr))
-{
-}
+    : QObject(parent), manager(new QNetworkAccessManager(nullptr))
+{ }
 
 SimpleHttpPost::~SimpleHttpPost()
 {
@@ -80,11 +90,13 @@ void SimpleHttpPost::query(QMap<QString, QString> &headers)
 void SimpleHttpPost::downloadFinished(QNetworkReply *reply)
 {
     if (reply->error() != QNetworkReply::NoError)
-        qDebug() << "[SimpleHttpPost][downloadFinished]" << reply->error() << reply->errorString();
+        qDebug() << "[SimpleHttpPost][downloadFinished]" << errorText(reply->error()).constData()
+                 << reply->errorString();
 
     const QByteArray bytes = reply->readAll();
     // A NUL byte ends the text, as it would for a C string.
-    QString text = QString::fromUtf8(bytes.constData(), int(qstrnlen(bytes.constData(), uint(bytes.size()))));
+    QString text = QString::fromUtf8(bytes.constData(),
+                                     int(qstrnlen(bytes.constData(), uint(bytes.size()))));
     qDebug() << "[SimpleHttpPost][downloadFinished]" << LogMask::maskSecrets(text);
 
     emit onResponse(text);

@@ -73,33 +73,34 @@ QJsonObject StandInServer::Private::answer(const QString &path, const QJsonObjec
                 && account.value(QLatin1String("password"))
                         == body.value(QLatin1String("password"))) {
                 QJsonObject result;
-                result.insert(QStringLiteral("managerID"), account.value(QLatin1String("managerID")));
+                result.insert(QStringLiteral("managerID"),
+                              account.value(QLatin1String("managerID")));
                 result.insert(QStringLiteral("token"), account.value(QLatin1String("token")));
                 result.insert(QStringLiteral("username"), account.value(QLatin1String("username")));
-                return QJsonObject { { QStringLiteral("code"), 0 },
-                                     { QStringLiteral("msg"), QStringLiteral("ok") },
-                                     { QStringLiteral("result"), result } };
+                return QJsonObject {{QStringLiteral("code"), 0},
+                                    {QStringLiteral("msg"), QStringLiteral("ok")},
+                                    {QStringLiteral("result"), result}};
             }
         }
-        return QJsonObject { { QStringLiteral("code"), 1001 },
-                             { QStringLiteral("msg"), QStringLiteral("wrong user name or password") } };
+        return QJsonObject {{QStringLiteral("code"), 1001},
+                            {QStringLiteral("msg"), QStringLiteral("wrong user name or password")}};
     }
     if (path == QLatin1String("/clb/class/getCurrentLesson")) {
         for (const QJsonValue &value : scenario.value(QLatin1String("lessons")).toArray()) {
             const QJsonObject lesson = value.toObject();
-            if (sameValue(lesson.value(QLatin1String("channelId")), body.value(QLatin1String("channelId")))
+            if (sameValue(lesson.value(QLatin1String("channelId")),
+                          body.value(QLatin1String("channelId")))
                 && sameValue(lesson.value(QLatin1String("teacherID")),
                              body.value(QLatin1String("teacherID"))))
-                return QJsonObject { { QStringLiteral("success"), true },
-                                     { QStringLiteral("lesson"), lesson } };
+                return QJsonObject {{QStringLiteral("success"), true},
+                                    {QStringLiteral("lesson"), lesson}};
         }
-        return QJsonObject { { QStringLiteral("success"), false } };
+        return QJsonObject {{QStringLiteral("success"), false}};
     }
     if (path == QLatin1String("/platform/room/findDLCoursewareInfo")) {
         const QJsonObject devices = scenario.value(QLatin1String("devices")).toObject();
         const QString devId = body.value(QLatin1String("devId")).toString();
-        return QJsonObject { { QStringLiteral("coursewareList"),
-                               devices.value(devId).toArray() } };
+        return QJsonObject {{QStringLiteral("coursewareList"), devices.value(devId).toArray()}};
     }
     if (path == QLatin1String("/platform/room/getCoursewareResource")) {
         const QString key = body.value(QLatin1String("coursewareId")).toString() + QLatin1Char('/')
@@ -112,10 +113,10 @@ QJsonObject StandInServer::Private::answer(const QString &path, const QJsonObjec
         } else {
             resource.insert(QStringLiteral("success"), false);
         }
-        return QJsonObject { { QStringLiteral("coursewareResource"), resource } };
+        return QJsonObject {{QStringLiteral("coursewareResource"), resource}};
     }
     if (path == QLatin1String("/clb/class/replaceClassStudent"))
-        return QJsonObject { { QStringLiteral("code"), 0 }, { QStringLiteral("success"), true } };
+        return QJsonObject {{QStringLiteral("code"), 0}, {QStringLiteral("success"), true}};
     *known = false;
     return QJsonObject();
 }
@@ -125,8 +126,14 @@ void StandInServer::Private::handle(const httplib::Request &req, httplib::Respon
     RecordedRequest record;
     record.method = QByteArray::fromStdString(req.method);
     record.path = QByteArray::fromStdString(req.path);
-    for (const auto &h : req.headers)
-        record.headers.append({ QByteArray::fromStdString(h.first), QByteArray::fromStdString(h.second) });
+    for (const auto &h : req.headers) {
+        // The library adds the peer's addresses as headers; the client never sent them.
+        if (h.first == "REMOTE_ADDR" || h.first == "REMOTE_PORT" || h.first == "LOCAL_ADDR"
+            || h.first == "LOCAL_PORT")
+            continue;
+        record.headers.append(
+                {QByteArray::fromStdString(h.first), QByteArray::fromStdString(h.second)});
+    }
     record.body = QByteArray(req.body.data(), int(req.body.size()));
 
     ScriptedReply scripted;
@@ -177,8 +184,7 @@ void StandInServer::Private::handle(const httplib::Request &req, httplib::Respon
     res.set_content(compact(reply).toStdString(), "application/json");
 }
 
-StandInServer::StandInServer(const QJsonObject &scenario)
-    : d(new Private)
+StandInServer::StandInServer(const QJsonObject &scenario) : d(new Private)
 {
     d->scenario = scenario;
     auto handler = [this](const httplib::Request &req, httplib::Response &res) {
@@ -261,7 +267,7 @@ bool StandInServer::loadScenario(const QString &fileName, QJsonObject *scenario,
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
         *error = parseError.error != QJsonParseError::NoError ? parseError.errorString()
-                                                               : QStringLiteral("not a JSON object");
+                                                              : QStringLiteral("not a JSON object");
         return false;
     }
     *scenario = document.object();

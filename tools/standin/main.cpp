@@ -20,10 +20,10 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
             QStringLiteral("Local stand-in for the platform's web service (127.0.0.1 only)."));
     parser.addHelpOption();
-    parser.addOption({ QStringLiteral("scenario"), QStringLiteral("Scenario file (JSON)."),
-                       QStringLiteral("file") });
-    parser.addOption({ QStringLiteral("port"), QStringLiteral("Port; 0 picks a free one."),
-                       QStringLiteral("port"), QStringLiteral("0") });
+    parser.addOption({QStringLiteral("scenario"), QStringLiteral("Scenario file (JSON)."),
+                      QStringLiteral("file")});
+    parser.addOption({QStringLiteral("port"), QStringLiteral("Port; 0 picks a free one."),
+                      QStringLiteral("port"), QStringLiteral("0")});
     parser.process(app);
 
     QJsonObject scenario;

@@ -1,0 +1,233 @@
+#include "app/LogMessageHandler.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTextCodec>
+#include <QThread>
+#include <QtTest>
+
+#include <cstdio>
+#include <unistd.h>
+
+// Runs the handler in a temporary working directory and reads back what it wrote.
+class tst_LogMessageHandler : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void recordBytes();
+    void typesGiveIdenticalRecords();
+    void lineBreaksKept();
+    void appendsToExistingFile();
+    void consoleEcho();
+    void logIsAnOrdinaryFile();
+    void threadsWriteWholeRecords();
+
+private:
+    QByteArray logBytes() const;
+    QString logPath() const { return QStringLiteral("log/log%1.log").arg(runTimestamp); }
+    // Captures what the handler prints on standard output while `action` runs.
+    template<typename F>
+    QByteArray captureStdout(F action);
+
+    QTemporaryDir *dir = nullptr;
+    QString previousDir;
+    QtMessageHandler previousHandler = nullptr;
+};
+
+static const QRegularExpression recordPattern(
+        QStringLiteral("^\n\r\\[\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}:\\d{3}\\]"
+                       "([^ ]+) (.*)  Line:(\\d+)  \r\nContent:(.*)$"),
+        QRegularExpression::DotMatchesEverythingOption);
+
+void tst_LogMessageHandler::init()
+{
+    dir = new QTemporaryDir;
+    QVERIFY(dir->isValid());
+    previousDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir->path()));
+    runTimestamp = QStringLiteral("20261207081530");
+    previousHandler = qInstallMessageHandler(logMessageHandler);
+}
+
+void tst_LogMessageHandler::cleanup()
+{
+    qInstallMessageHandler(previousHandler);
+    QDir::setCurrent(previousDir);
+    delete dir;
+    dir = nullptr;
+}
+
+QByteArray tst_LogMessageHandler::logBytes() const
+{
+    QFile file(logPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+template<typename F>
+QByteArray tst_LogMessageHandler::captureStdout(F action)
+{
+    std::fflush(stdout);
+    QFile sink(dir->filePath(QStringLiteral("stdout.txt")));
+    if (!sink.open(QIODevice::ReadWrite | QIODevice::Truncate))
+        return QByteArray();
+    const int saved = dup(STDOUT_FILENO);
+    dup2(sink.handle(), STDOUT_FILENO);
+    action();
+    std::fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    sink.seek(0);
+    return sink.readAll();
+}
+
+void tst_LogMessageHandler::recordBytes()
+{
+    const int line = __LINE__ + 1;
+    qDebug() << "current currentPath: " << QStringLiteral("/x/y");
+
+    const QByteArray bytes = logBytes();
+    const QByteArray head("\n\r[");
+    QVERIFY(bytes.startsWith(head));
+    const QByteArray time = bytes.mid(3, 23);
+    QVERIFY2(
+            QRegularExpression(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}:\\d{3}$"))
+                    .match(QString::fromLatin1(time))
+                    .hasMatch(),
+            time.constData());
+    const QByteArray expected = head + time + "]tst_logmessagehandler.cpp "
+            + QByteArray(Q_FUNC_INFO) + "  Line:" + QByteArray::number(line)
+            + "  \r\nContent:current currentPath:  \"/x/y\"";
+    QCOMPARE(bytes, expected);
+    QVERIFY(QFileInfo(QStringLiteral("log")).isDir());
+}
+
+void tst_LogMessageHandler::typesGiveIdenticalRecords()
+{
+    qDebug("same text");
+    qWarning("same text");
+    const QStringList records
+            = QString::fromUtf8(logBytes()).split(QStringLiteral("\n\r["), Qt::SkipEmptyParts);
+    QCOMPARE(records.size(), 2);
+    // Only the time and the line number differ between the two calls.
+    const QRegularExpressionMatch first = recordPattern.match(QStringLiteral("\n\r[") + records[0]);
+    const QRegularExpressionMatch second
+            = recordPattern.match(QStringLiteral("\n\r[") + records[1]);
+    QVERIFY(first.hasMatch() && second.hasMatch());
+    QCOMPARE(first.captured(1), second.captured(1));
+    QCOMPARE(first.captured(2), second.captured(2));
+    QCOMPARE(second.captured(3).toInt(), first.captured(3).toInt() + 1);
+    QCOMPARE(first.captured(4), QStringLiteral("same text"));
+    QCOMPARE(second.captured(4), QStringLiteral("same text"));
+}
+
+void tst_LogMessageHandler::lineBreaksKept()
+{
+    qDebug("one\ntwo\r\nthree");
+    QVERIFY(logBytes().endsWith("  \r\nContent:one\ntwo\r\nthree"));
+}
+
+void tst_LogMessageHandler::appendsToExistingFile()
+{
+    QVERIFY(QDir().mkpath(QStringLiteral("log")));
+    QFile existing(logPath());
+    QVERIFY(existing.open(QIODevice::WriteOnly));
+    existing.write("earlier run\n");
+    existing.close();
+
+    qDebug("later");
+    const QByteArray bytes = logBytes();
+    QVERIFY(bytes.startsWith("earlier run\n\n\r["));
+    QVERIFY(bytes.endsWith("Content:later"));
+}
+
+void tst_LogMessageHandler::consoleEcho()
+{
+    const QByteArray out
+            = captureStdout([] { qDebug() << "echo" << 42 << QStringLiteral("课件"); });
+    QCOMPARE(out, QByteArray("echo 42 \"课件\"\n"));
+    // The record goes through the locale's 8-bit codec.
+    const QByteArray encoded
+            = QTextCodec::codecForLocale()->fromUnicode(QStringLiteral("\"课件\""));
+    QVERIFY(logBytes().endsWith("Content:echo 42 " + encoded));
+}
+
+void tst_LogMessageHandler::logIsAnOrdinaryFile()
+{
+    QFile blocker(QStringLiteral("log"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.write("not a folder");
+    blocker.close();
+
+    QElapsedTimer timer;
+    timer.start();
+    const QByteArray out = captureStdout([] {
+        qDebug("first");
+        qDebug("second");
+    });
+    const QList<QByteArray> lines = out.split('\n');
+    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines[0], QByteArray("first"));
+    QVERIFY2(!lines[1].isEmpty(), "the file's error text follows the message");
+    QCOMPARE(lines[2], QByteArray("second"));
+    QCOMPARE(lines[3], lines[1]);
+    QCOMPARE(lines[4], QByteArray());
+
+    QVERIFY(QFileInfo(QStringLiteral("log")).isFile());
+    QFile after(QStringLiteral("log"));
+    QVERIFY(after.open(QIODevice::ReadOnly));
+    QCOMPARE(after.readAll(), QByteArray("not a folder"));
+}
+
+class LoggingThread : public QThread
+{
+public:
+    LoggingThread(const QString &tag, int count) : tag(tag), count(count) { }
+    void run() override
+    {
+        for (int i = 0; i < count; ++i)
+            qDebug().noquote() << tag << i;
+    }
+    QString tag;
+    int count;
+};
+
+void tst_LogMessageHandler::threadsWriteWholeRecords()
+{
+    const int perThread = 150;
+    LoggingThread a(QStringLiteral("alpha"), perThread);
+    LoggingThread b(QStringLiteral("beta"), perThread);
+    captureStdout([&] {
+        a.start();
+        b.start();
+        a.wait();
+        b.wait();
+    });
+
+    const QString text = QString::fromUtf8(logBytes());
+    const QStringList records = text.split(QStringLiteral("\n\r["), Qt::SkipEmptyParts);
+    QCOMPARE(records.size(), 2 * perThread);
+    QList<int> nextIndex {0, 0};
+    for (const QString &record : records) {
+        const QRegularExpressionMatch m = recordPattern.match(QStringLiteral("\n\r[") + record);
+        QVERIFY2(m.hasMatch(), qPrintable(record));
+        const QStringList content = m.captured(4).split(QLatin1Char(' '));
+        QCOMPARE(content.size(), 2);
+        const int who = content[0] == QLatin1String("alpha") ? 0 : 1;
+        // Each thread's records are whole and in its own order.
+        QCOMPARE(content[1].toInt(), nextIndex[who]);
+        ++nextIndex[who];
+    }
+    QCOMPARE(nextIndex, (QList<int> {perThread, perThread}));
+}
+
+QTEST_GUILESS_MAIN(tst_LogMessageHandler)
+#include "tst_logmessagehandler.moc"
