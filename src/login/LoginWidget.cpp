@@ -1,7 +1,165 @@
 #include "LoginWidget.h"
+#include "ui_LoginWidget.h"
 
-LoginWidget::LoginWidget(QWidget *parent)
-    : QWidget(parent)
+#include "config/AppContext.h"
+#include "courseware/CoursewareSelect.h"
+#include "net/SimpleHttpPost.h"
+
+#include <QDebug>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QJsonValue>
+#include <QMap>
+#include <QMessageBox>
+#include <QPalette>
+#include <QVariantMap>
+
+namespace {
+
+// Posts one compact JSON body to the service; the request object releases itself after the reply.
+template<typename Slot>
+void postToService(LoginWidget *receiver, const QString &path, const QJsonObject &body, Slot slot)
 {
+    const QString url
+            = AppContext::instance().settingText(QStringLiteral("Server/CorvinHost")) + path;
+    auto *request = new SimpleHttpPost(nullptr);
+    QObject::connect(request, &SimpleHttpPost::onResponse, receiver, slot);
+    request->setUrl(url);
+    request->setBody(QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Compact)));
+    QMap<QString, QString> headers;
+    request->query(headers);
+}
+
+// Reads a reply text as a JSON object; false for anything else (empty, plain text, an array).
+bool parseObject(const QString &body, QJsonObject *object)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(body.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return false;
+    *object = document.object();
+    return true;
+}
+
+} // namespace
+
+LoginWidget::LoginWidget(QWidget *parent) : QWidget(parent), ui(new Ui::LoginWidget)
+{
+    ui->setupUi(this);
     setWindowTitle(QStringLiteral("Corvin助手"));
+    ui->lineEdit_2->setEchoMode(QLineEdit::Password);
+
+    QPalette palette;
+    palette.setColor(QPalette::WindowText, Qt::red);
+    ui->error_tip->setPalette(palette);
+    // The label also shows raw reply texts: never let the service's markup be rendered.
+    ui->error_tip->setTextFormat(Qt::PlainText);
+
+    // A bare Qt::Window leaves the buttons to the platform's defaults, which include minimise
+    // and maximise; naming the wanted hints explicitly is what really removes the two.
+    Qt::WindowFlags flags = windowFlags() | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowCloseButtonHint;
+    flags &= ~(Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint);
+    setWindowFlags(flags);
+
+    connect(this, &LoginWidget::login_ok, this, &LoginWidget::on_login_ok);
+}
+
+LoginWidget::~LoginWidget()
+{
+    delete ui;
+}
+
+void LoginWidget::on_pushButton_clicked()
+{
+    int channel = -1;
+    if (ui->radioButton_atrium->isChecked())
+        channel = 0;
+    if (ui->radioButton_brightHall->isChecked())
+        channel = 1;
+    if (channel == -1) {
+        ui->error_tip->setText(QStringLiteral("请选择渠道！"));
+        return;
+    }
+
+    ui->pushButton->setEnabled(false);
+    AppContext &context = AppContext::instance();
+    context.channelId = channel;
+
+    const QString userName = ui->lineEdit->text();
+    const QString password = ui->lineEdit_2->text();
+    QJsonObject body;
+    body.insert(QStringLiteral("username"), userName);
+    body.insert(QStringLiteral("password"), password);
+    context.userName = userName;
+
+    postToService(this, QStringLiteral("/clb/action/login"), body, &LoginWidget::on_login);
+}
+
+void LoginWidget::on_login(QString body)
+{
+    qDebug() << "[LoginWidget][on_login]";
+
+    QJsonObject reply;
+    if (!parseObject(body, &reply)) {
+        ui->pushButton->setEnabled(true);
+        ui->error_tip->setText(body);
+        return;
+    }
+    if (!reply.contains(QLatin1String("code"))) {
+        ui->pushButton->setEnabled(true);
+        ui->error_tip->setText(QStringLiteral("请联系运维人员"));
+        return;
+    }
+    // Lenient on purpose: a code that is not an integral number reads as 0.
+    const int code = reply.value(QLatin1String("code")).toInt(0);
+    qDebug() << " code : " << code;
+    if (code != 0) {
+        ui->pushButton->setEnabled(true);
+        ui->error_tip->setText(QStringLiteral("用户名或密码错误!"));
+        return;
+    }
+
+    const QVariantMap result = reply.toVariantMap().value(QStringLiteral("result")).toMap();
+    AppContext &context = AppContext::instance();
+    context.setToken(result.value(QStringLiteral("token")).toString());
+    context.managerId = result.value(QStringLiteral("managerID")).toString();
+
+    getCurrentLesson();
+}
+
+void LoginWidget::getCurrentLesson()
+{
+    const AppContext &context = AppContext::instance();
+    QJsonObject body;
+    body.insert(QStringLiteral("channelId"), context.channelId);
+    body.insert(QStringLiteral("teacherID"), context.managerId);
+    postToService(this, QStringLiteral("/clb/class/getCurrentLesson"), body,
+                  &LoginWidget::on_check_lesson);
+}
+
+void LoginWidget::on_check_lesson(QString body)
+{
+    qDebug() << "[LoginWidget][on_check_lesson]";
+
+    QJsonObject reply;
+    if (parseObject(body, &reply)) {
+        if (reply.value(QLatin1String("success")).toBool(false)) {
+            emit login_ok();
+            return;
+        }
+        QMessageBox::information(this, QStringLiteral("提示"),
+                                 QStringLiteral("未检测到相关课程，请确认渠道等相关信息"),
+                                 QMessageBox::Ok, QMessageBox::NoButton);
+    }
+    ui->pushButton->setEnabled(true);
+}
+
+void LoginWidget::on_login_ok()
+{
+    hide();
+    // The new window records itself in AppContext::selectWindow; that is its only reference.
+    auto *select = new CoursewareSelect(nullptr);
+    select->showNormal();
 }
