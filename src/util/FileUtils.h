@@ -1,0 +1,38 @@
+#ifndef FILEUTILS_H
+#define FILEUTILS_H
+
+#include <QObject>
+#include <QString>
+
+// File operations of the resource copy and the MD5 verification. Stateless: every operation may
+// run on any thread. Relative paths resolve against the executable's folder, except in
+// deleteDir and getFileMd5, which take the path exactly as passed.
+class FileUtils : public QObject
+{
+    Q_OBJECT
+
+public:
+    FileUtils();
+
+    // Canonical folder of the running executable, no trailing "/".
+    static QString applicationFolder();
+    // An absolute path unchanged, otherwise applicationFolder() + "/" + path (not cleaned).
+    static QString resolvePath(const QString &path);
+    // True for folders as well as files.
+    static bool fileExists(const QString &path);
+    Q_INVOKABLE static bool exists(QString fileName);
+
+    // One level only: fails when the parent folder is missing.
+    static bool makeDir(const QString &path);
+    // Creates every missing level.
+    static bool makePath(const QString &path);
+    // Replaces an existing target; creates the target's folder chain when missing.
+    static bool copyFile(const QString &source, const QString &target);
+    // Removes a folder tree and then every parent that became empty. Links are removed as
+    // links; their targets are never entered. Hidden entries stay, and then the result is false.
+    static bool deleteDir(const QString &path);
+    // 32 lower-case hex digits; a file that cannot be read hashes as empty content.
+    static QString getFileMd5(const QString &path);
+};
+
+#endif // FILEUTILS_H
