@@ -1,0 +1,110 @@
+#include "CoursewareList.h"
+
+#include "courseware/CoursewareResource.h"
+
+#include <QDebug>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+
+#include <cmath>
+#include <limits>
+
+CoursewareList::CoursewareList(QObject *parent) : QObject(parent)
+{
+    connect(this, &CoursewareList::GetCoursewareResource, this,
+            &CoursewareList::on_GetCoursewareResource);
+}
+
+void CoursewareList::on_get_coursewarelist(QString &body)
+{
+    // A failed request; the selection window tells the teacher itself.
+    if (body.isEmpty())
+        return;
+
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(body.toUtf8(), &error);
+    if (error.error == QJsonParseError::NoError && document.isObject()
+        && document.object().contains(QLatin1String("coursewareList"))) {
+        const QJsonArray list = document.object().value(QLatin1String("coursewareList")).toArray();
+        for (const QJsonValue &item : list) {
+            const QJsonObject object = item.toObject();
+            CoursewareInfo info;
+            info.coursewareId = object.value(QLatin1String("coursewareId")).toString();
+            // Only an integral JSON number counts; a string or a fraction gives 0.
+            const QJsonValue release = object.value(QLatin1String("releaseVersion"));
+            const double number = release.toDouble();
+            if (release.isDouble() && std::floor(number) == number
+                && number >= std::numeric_limits<int>::min()
+                && number <= std::numeric_limits<int>::max())
+                info.releaseVersion = int(number);
+            info.displayName = object.value(QLatin1String("coursewareName")).toString()
+                    + QLatin1Char('_') + QString::number(info.releaseVersion);
+            info.absolutePath = object.value(QLatin1String("absolutePath")).toString();
+            info.teacherId = object.value(QLatin1String("teacherId")).toString();
+            coursewareInfos.append(info);
+        }
+    }
+    emit GetCoursewareResource();
+}
+
+void CoursewareList::on_GetCoursewareResource()
+{
+    if (coursewareInfos.isEmpty()) {
+        emit CoursewareResourceListReady();
+        return;
+    }
+    // Only records without a resource yet: a second list reply must not check the first again.
+    const QList<CoursewareInfo> infos = coursewareInfos.mid(resources.size());
+    for (const CoursewareInfo &info : infos) {
+        qDebug() << info.displayName;
+        auto *resource = new CoursewareResource(info.displayName, info.teacherId, info.absolutePath,
+                                                info.coursewareId, info.releaseVersion, nullptr);
+        resources.append(resource);
+        connect(resource, &CoursewareResource::CoursewareResourceStatChanged, this,
+                &CoursewareList::on_CoursewareResourceStatChanged);
+    }
+}
+
+void CoursewareList::on_CoursewareResourceStatChanged(bool bFinished)
+{
+    Q_UNUSED(bFinished)
+    ++reportedCount;
+    if (reportedCount == coursewareInfos.size())
+        emit CoursewareResourceListReady();
+}
+
+bool CoursewareList::copyToLocal(QString name)
+{
+    qDebug() << "CoursewareList::copyToLocal" << name;
+    qDebug() << "课件数量" << resources.size();
+    for (int i = 0; i < resources.size(); ++i) {
+        qDebug() << i;
+        if (resources.at(i)->displayName == name) {
+            qDebug() << "will copy index is: " << i;
+            return resources.at(i)->copyToLocalResourcePath();
+        }
+    }
+    qDebug() << "没有找到课件";
+    return false;
+}
+
+QString CoursewareList::getTeacherId(QString name)
+{
+    for (CoursewareResource *resource : qAsConst(resources)) {
+        if (resource->displayName == name)
+            return resource->teacherId;
+    }
+    return QString();
+}
+
+QStringList CoursewareList::getReadyCoursewareNames()
+{
+    QStringList names;
+    for (CoursewareResource *resource : qAsConst(resources)) {
+        if (resource->isReady())
+            names.append(resource->displayName);
+    }
+    return names;
+}

@@ -1,0 +1,46 @@
+#ifndef COURSEWARELIST_H
+#define COURSEWARELIST_H
+
+#include "courseware/CoursewareInfo.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class CoursewareResource;
+
+// The courseware downloaded to this device: one record and one resource check per entry of
+// the list reply, and one signal once every check has reported.
+class CoursewareList : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CoursewareList(QObject *parent = nullptr);
+
+    // Runs the resource copy of the first courseware with this display name.
+    bool copyToLocal(QString name);
+    QString getTeacherId(QString name);
+    QStringList getReadyCoursewareNames();
+
+    QList<CoursewareInfo> infos() const { return coursewareInfos; }
+    QList<CoursewareResource *> resourceList() const { return resources; }
+
+signals:
+    void CoursewareListReady();
+    void GetCoursewareResource();
+    void CoursewareResourceListReady();
+
+public slots:
+    void on_get_coursewarelist(QString &body);
+    void on_GetCoursewareResource();
+    void on_CoursewareResourceStatChanged(bool bFinished);
+
+private:
+    QList<CoursewareInfo> coursewareInfos;
+    QList<CoursewareResource *> resources;
+    int reportedCount = 0;
+};
+
+#endif // COURSEWARELIST_H

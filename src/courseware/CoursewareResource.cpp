@@ -1,0 +1,168 @@
+#include "CoursewareResource.h"
+
+#include "config/AppContext.h"
+#include "config/PathUtils.h"
+#include "net/SimpleHttpPost.h"
+#include "util/FileUtils.h"
+#include "util/SafePath.h"
+
+#include <QDebug>
+#include <QFutureWatcher>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QJsonValue>
+#include <QMap>
+#include <QSet>
+#include <QtConcurrent>
+
+CoursewareResource::CoursewareResource(QString displayName, QString teacherId, QString absolutePath,
+                                       QString coursewareId, int releaseVersion, QObject *parent)
+    : QObject(parent)
+    , displayName(displayName)
+    , absolutePath(absolutePath)
+    , coursewareId(coursewareId)
+    , teacherId(teacherId)
+    , releaseVersion(releaseVersion)
+{
+    const QString url = AppContext::instance().settingText(QStringLiteral("Server/CorvinHost"))
+            + QStringLiteral("/platform/room/getCoursewareResource");
+    QJsonObject body;
+    body.insert(QStringLiteral("coursewareId"), coursewareId);
+    body.insert(QStringLiteral("releaseVersion"), releaseVersion);
+
+    auto *request = new SimpleHttpPost(nullptr);
+    connect(request, &SimpleHttpPost::onResponse, this,
+            &CoursewareResource::on_CoursewareResource_2);
+    request->setUrl(url);
+    request->setBody(QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Compact)));
+    QMap<QString, QString> headers;
+    request->query(headers);
+}
+
+void CoursewareResource::parseResourceElements(const QJsonValue &value,
+                                               QVector<ResourceElement> &elements)
+{
+    const QJsonArray array = value.toArray();
+    for (const QJsonValue &item : array) {
+        const QJsonObject object = item.toObject();
+        ResourceElement element;
+        element.fileName = object.value(QLatin1String("fileName")).toString();
+        element.localPath = object.value(QLatin1String("localPath")).toString();
+        element.filePath = object.value(QLatin1String("filePath")).toString();
+        element.fileMd5 = object.value(QLatin1String("fileMd5")).toString();
+        element.fileType = object.value(QLatin1String("fileType")).toString();
+        elements.append(element);
+    }
+}
+
+void CoursewareResource::on_CoursewareResource_2(QString body)
+{
+    if (checkStarted) {
+        // One request per object; a second answer must not start a second check or report.
+        qDebug() << "[CoursewareResource][on_CoursewareResource_2]"
+                 << "ignored second reply";
+        return;
+    }
+
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(body.toUtf8(), &error);
+    if (error.error == QJsonParseError::NoError && document.isObject()) {
+        const QJsonObject root = document.object();
+        if (root.contains(QLatin1String("coursewareResource"))) {
+            const QJsonObject resource = root.value(QLatin1String("coursewareResource")).toObject();
+            if (resource.value(QLatin1String("success")).toBool(false)) {
+                resourceName = resource.value(QLatin1String("name")).toString();
+                resourceDes = resource.value(QLatin1String("des")).toString();
+                parseResourceElements(resource.value(QLatin1String("flowConfList")), flowConfList);
+                parseResourceElements(resource.value(QLatin1String("resourceElements")),
+                                      resourceElements);
+                ready = true;
+            }
+        }
+    }
+
+    if (ready)
+        qDebug() << "课件资源解析成功";
+    else
+        qDebug() << "课件资源解析失败";
+
+    startCheck();
+}
+
+void CoursewareResource::startCheck()
+{
+    checkStarted = true;
+    auto *watcher = new QFutureWatcher<void>();
+    // Connected before setFuture, so a check that is already over is still reported.
+    connect(watcher, &QFutureWatcher<void>::finished, this,
+            &CoursewareResource::on_CheckMD5Finished);
+    connect(watcher, &QFutureWatcher<void>::finished, watcher, &QObject::deleteLater);
+    watcher->setFuture(QtConcurrent::run(this, &CoursewareResource::checkDisk));
+}
+
+QString CoursewareResource::downloadFolder() const
+{
+    return PathUtils(absolutePath)
+            .append(coursewareId)
+            .append(QString::number(releaseVersion))
+            .path();
+}
+
+bool CoursewareResource::checkFiles(const QString &folder, const QVector<ResourceElement> &list,
+                                    QSet<QString> *failedPaths) const
+{
+    for (const ResourceElement &element : list) {
+        QString path;
+        if (!SafePath::join(folder, element.localPath, &path)) {
+            // Never read a file outside the download folder; the element counts as failed.
+            qDebug() << "[CoursewareResource][checkDisk]"
+                     << "路径越出课件目录, 未读取:" << path;
+            failedPaths->insert(path);
+            continue;
+        }
+        const QString digest = FileUtils::getFileMd5(path);
+        const bool matches = element.fileMd5.compare(digest, Qt::CaseInsensitive) == 0;
+        qDebug() << path << " 本地计算md5 :" << digest << "服务端md5: " << element.fileMd5;
+        if (!matches)
+            failedPaths->insert(path);
+    }
+    return failedPaths->isEmpty();
+}
+
+void CoursewareResource::checkDisk()
+{
+    if (AppContext::instance().settingInt(QStringLiteral("Server/MD5")) == 0)
+        return;
+
+    qDebug() << "校验课件开始:"
+             << " ";
+    if (ready) {
+        const QString folder = downloadFolder();
+        QSet<QString> failedPaths;
+        // Every file is hashed and logged, also after a mismatch.
+        checkFiles(folder, flowConfList, &failedPaths);
+        checkFiles(folder, resourceElements, &failedPaths);
+        if (!failedPaths.isEmpty()) {
+            qDebug() << failedPaths;
+            ready = false;
+            qDebug() << "校验课件失败";
+        } else {
+            qDebug() << "校验课件成功";
+            ready = true;
+        }
+    }
+    qDebug() << "校验课件结束";
+}
+
+void CoursewareResource::on_CheckMD5Finished()
+{
+    emit CoursewareResourceStatChanged(ready);
+}
+
+bool CoursewareResource::copyToLocalResourcePath()
+{
+    // The resource copy is added here by its own change.
+    return false;
+}
