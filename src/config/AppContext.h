@@ -22,6 +22,22 @@ public:
 
     void setToken(QString value) { token = value; }
 
+    // Student-client locations for channelId. Each call makes its own QDir and QSettings, so
+    // pool threads may call them while the GUI thread does too.
+    // Version text of the channel's client ("Server"/"version" of its config.ini), "" if none.
+    QString clientVersion();
+    // The file to start for the channel.
+    QString clientExecutablePath();
+    // The channel's resource folder, always ending in "/".
+    QString clientResourcePath();
+
+    // The one client-version rule: major > 0 or minor > 9. Parts that are not numbers count
+    // as 0; a version without "." has minor 0, so "1" is new and "0" is not.
+    static bool isNewClientVersion(const QString &version);
+    // APPDATA, read afresh at each call. Where it is unset or empty outside Windows, the
+    // per-user data folder stands in for it rather than the working directory.
+    static QString appDataPath();
+
     // Written by the copy task while the preparation window's timer reads them.
     std::atomic<int> totalFiles {0};
     std::atomic<int> copiedFiles {0};
@@ -40,6 +56,7 @@ private:
     AppContext &operator=(const AppContext &) = delete;
 
     static QString settingsPath();
+    static QString readClientVersion(const QString &appData, int channel);
 
     QMutex settingsMutex;
 };
