@@ -56,10 +56,7 @@ LoginWidget::LoginWidget(QWidget *parent) : QWidget(parent), ui(new Ui::LoginWid
     // The label also shows raw reply texts: never let the service's markup be rendered.
     ui->error_tip->setTextFormat(Qt::PlainText);
 
-    // A bare Qt::Window leaves the buttons to the platform's defaults, which include minimise
-    // and maximise; naming the wanted hints explicitly is what really removes the two.
-    Qt::WindowFlags flags = windowFlags() | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-            | Qt::WindowCloseButtonHint;
+    Qt::WindowFlags flags = windowFlags();
     flags &= ~(Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint);
     setWindowFlags(flags);
 

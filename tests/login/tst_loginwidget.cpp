@@ -1,0 +1,578 @@
+#include "config/AppContext.h"
+#include "courseware/CoursewareSelect.h"
+#include "login/LoginWidget.h"
+#include "net/SimpleHttpPost.h"
+
+#include "MalformedBodies.h"
+#include "StandInServer.h"
+#include "TestSupport.h"
+
+#include <QApplication>
+#include <QJsonArray>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTcpServer>
+#include <QTimer>
+#include <QtTest>
+
+using TestSupport::MessageCapture;
+
+namespace {
+
+const QString loginPath = QStringLiteral("/clb/action/login");
+const QString lessonPath = QStringLiteral("/clb/class/getCurrentLesson");
+
+// Closes every message box that shows up while it lives and counts them.
+class BoxCounter
+{
+public:
+    BoxCounter()
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                ++count;
+                box->done(QMessageBox::Ok);
+            }
+        });
+        timer.start(10);
+    }
+    int count = 0;
+
+private:
+    QTimer timer;
+};
+
+} // namespace
+
+// The login window's form and the login request (the first service call of a run).
+class tst_LoginWidget : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void formWidgets_data();
+    void formWidgets();
+    void formWindow();
+    void tabOrderAndShortcut();
+
+    void noChannelSendsNothing();
+    void loginBodyOnTheWire_data();
+    void loginBodyOnTheWire();
+    void codeVariants_data();
+    void codeVariants();
+    void replyNotAnObjectShownAsItIs_data();
+    void replyNotAnObjectShownAsItIs();
+    void replyWithoutCode();
+    void managerIdAsNumber();
+    void acceptedWithoutResult();
+    void networkFailure_data();
+    void networkFailure();
+    void errorTipKeptFromEarlierAttempt();
+    void returnKey();
+    void malformedReplies_data();
+    void malformedReplies();
+
+private:
+    template<typename T>
+    static T *child(LoginWidget &w, const char *name)
+    {
+        return w.findChild<T *>(QLatin1String(name));
+    }
+    static QPushButton *button(LoginWidget &w) { return child<QPushButton>(w, "pushButton"); }
+    static QLabel *tip(LoginWidget &w) { return child<QLabel>(w, "error_tip"); }
+    // Fills the form; channel -1 leaves both radio buttons unchecked.
+    static void fill(LoginWidget &w, const QString &user, const QString &password, int channel);
+    void scriptLogin(const QByteArray &body);
+
+    StandInServer server;
+};
+
+void tst_LoginWidget::initTestCase()
+{
+    const QJsonObject account {{QStringLiteral("username"), QStringLiteral("teacher")},
+                               {QStringLiteral("password"), QStringLiteral("corvin123")},
+                               {QStringLiteral("managerID"), QStringLiteral("T1001")},
+                               {QStringLiteral("token"), QStringLiteral("demo-token-1")}};
+    server.setScenario({{QStringLiteral("accounts"), QJsonArray {account}}});
+    QVERIFY(server.start());
+}
+
+void tst_LoginWidget::init()
+{
+    TestSupport::writeConfig({{QStringLiteral("Server/CorvinHost"), server.baseUrl()}});
+    AppContext &context = AppContext::instance();
+    context.channelId = -1;
+    context.userName.clear();
+    context.managerId.clear();
+    context.token.clear();
+    context.selectWindow = nullptr;
+    // No lesson on the stand-in: an empty answer ends the check without a box.
+    server.script(lessonPath, ScriptedReply {200, QByteArray()});
+}
+
+void tst_LoginWidget::cleanup()
+{
+    delete AppContext::instance().selectWindow;
+    AppContext::instance().selectWindow = nullptr;
+    server.clearScripts();
+    server.clearRequests();
+    SimpleHttpPost::setTransferTimeout(SimpleHttpPost::defaultTransferTimeout);
+}
+
+void tst_LoginWidget::fill(LoginWidget &w, const QString &user, const QString &password,
+                           int channel)
+{
+    child<QLineEdit>(w, "lineEdit")->setText(user);
+    child<QLineEdit>(w, "lineEdit_2")->setText(password);
+    if (channel == 0)
+        child<QRadioButton>(w, "radioButton_atrium")->setChecked(true);
+    else if (channel == 1)
+        child<QRadioButton>(w, "radioButton_brightHall")->setChecked(true);
+}
+
+void tst_LoginWidget::scriptLogin(const QByteArray &body)
+{
+    server.script(loginPath, ScriptedReply {200, body});
+}
+
+void tst_LoginWidget::formWidgets_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("pushButton") << "pushButton"
+                                << "QPushButton" << QRect(210, 370, 221, 31)
+                                << QStringLiteral("登录");
+    QTest::newRow("error_tip") << "error_tip"
+                               << "QLabel" << QRect(370, 300, 111, 20) << QString();
+    QTest::newRow("lineEdit_2") << "lineEdit_2"
+                                << "QLineEdit" << QRect(190, 210, 281, 25)
+                                << QStringLiteral("请输入密码");
+    QTest::newRow("label_2") << "label_2"
+                             << "QLabel" << QRect(120, 210, 36, 16) << QStringLiteral("密  码");
+    QTest::newRow("lineEdit") << "lineEdit"
+                              << "QLineEdit" << QRect(190, 120, 281, 25)
+                              << QStringLiteral("请输入H5账号");
+    QTest::newRow("label") << "label"
+                           << "QLabel" << QRect(120, 121, 36, 16) << QStringLiteral("用户名");
+    QTest::newRow("radioButton_atrium")
+            << "radioButton_atrium"
+            << "QRadioButton" << QRect(190, 270, 89, 21) << QStringLiteral("Veltra");
+    QTest::newRow("radioButton_brightHall")
+            << "radioButton_brightHall"
+            << "QRadioButton" << QRect(390, 270, 91, 21) << QStringLiteral("Solvane");
+    QTest::newRow("label_3") << "label_3"
+                             << "QLabel" << QRect(270, 40, 81, 41) << QStringLiteral("Corvin助手");
+}
+
+void tst_LoginWidget::formWidgets()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, className);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, text);
+
+    LoginWidget w;
+    auto *widget = w.findChild<QWidget *>(name);
+    QVERIFY(widget);
+    QCOMPARE(widget->parentWidget(), &w);
+    QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
+    QCOMPARE(widget->geometry(), geometry);
+    if (auto *edit = qobject_cast<QLineEdit *>(widget)) {
+        QCOMPARE(edit->placeholderText(), text);
+        QVERIFY(edit->text().isEmpty());
+        QCOMPARE(edit->minimumSize(), QSize(200, 25));
+        QCOMPARE(edit->echoMode(),
+                 name == QLatin1String("lineEdit_2") ? QLineEdit::Password : QLineEdit::Normal);
+    } else if (auto *label = qobject_cast<QLabel *>(widget)) {
+        QCOMPARE(label->text(), text);
+    } else {
+        QCOMPARE(qobject_cast<QAbstractButton *>(widget)->text(), text);
+    }
+    if (auto *radio = qobject_cast<QRadioButton *>(widget)) {
+        QCOMPARE(radio->font().family(), QStringLiteral("ADMUI2Lg"));
+        QCOMPARE(radio->font().pointSize(), 12);
+        QVERIFY(!radio->isChecked());
+    }
+    if (name == QLatin1String("label_3")) {
+        QCOMPARE(widget->font().pointSize(), 14);
+        QCOMPARE(widget->font().family(), QFont().family());
+    }
+}
+
+void tst_LoginWidget::formWindow()
+{
+    LoginWidget w;
+    QCOMPARE(w.objectName(), QStringLiteral("LoginWidget"));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Corvin助手"));
+    QCOMPARE(w.size(), QSize(640, 480));
+    QCOMPARE(w.focusPolicy(), Qt::TabFocus);
+    QVERIFY(w.isWindow());
+
+    const Qt::WindowFlags flags = w.windowFlags();
+    QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
+    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+    // Only the two buttons go: the title bar and the close button stay.
+    QVERIFY(flags & Qt::Window);
+    QVERIFY(flags & Qt::WindowTitleHint);
+    QVERIFY(flags & Qt::WindowSystemMenuHint);
+    QVERIFY(flags & Qt::WindowCloseButtonHint);
+
+    // The nine widgets, in creation order.
+    QStringList names;
+    for (QObject *o : w.children()) {
+        if (o->isWidgetType())
+            names.append(o->objectName());
+    }
+    QCOMPARE(names,
+             QStringList({"pushButton", "error_tip", "lineEdit_2", "label_2", "lineEdit", "label",
+                          "radioButton_atrium", "radioButton_brightHall", "label_3"}));
+
+    QLabel *label = tip(w);
+    QCOMPARE(label->alignment(), Qt::AlignRight | Qt::AlignTrailing | Qt::AlignVCenter);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        QCOMPARE(label->palette().color(group, QPalette::WindowText), QColor(Qt::red));
+    QCOMPARE(label->textFormat(), Qt::PlainText);
+
+    // Slots in their declared order, after the one signal.
+    const QMetaObject *meta = w.metaObject();
+    const int signal = meta->indexOfSignal("login_ok()");
+    const int clicked = meta->indexOfSlot("on_pushButton_clicked()");
+    const int login = meta->indexOfSlot("on_login(QString)");
+    const int ok = meta->indexOfSlot("on_login_ok()");
+    const int check = meta->indexOfSlot("on_check_lesson(QString)");
+    QVERIFY(signal >= meta->methodOffset());
+    QVERIFY(signal < clicked);
+    QVERIFY(clicked < login);
+    QVERIFY(login < ok);
+    QVERIFY(ok < check);
+}
+
+void tst_LoginWidget::tabOrderAndShortcut()
+{
+    LoginWidget w;
+    auto *user = child<QLineEdit>(w, "lineEdit");
+    auto *password = child<QLineEdit>(w, "lineEdit_2");
+    QCOMPARE(user->nextInFocusChain(), password);
+    QCOMPARE(password->nextInFocusChain(), button(w));
+    QCOMPARE(button(w)->shortcut(), QKeySequence(QStringLiteral("Return")));
+    QVERIFY(button(w)->isEnabled());
+}
+
+void tst_LoginWidget::noChannelSendsNothing()
+{
+    LoginWidget w;
+    fill(w, QStringLiteral("teacher"), QStringLiteral("corvin123"), -1);
+    button(w)->click();
+    QCOMPARE(tip(w)->text(), QStringLiteral("请选择渠道！"));
+    QVERIFY(button(w)->isEnabled());
+    QCOMPARE(AppContext::instance().channelId, -1);
+    QVERIFY(AppContext::instance().userName.isEmpty());
+
+    // A later attempt with a channel is the only request the service ever sees.
+    scriptLogin("{\"code\":1}");
+    child<QRadioButton>(w, "radioButton_brightHall")->setChecked(true);
+    button(w)->click();
+    QVERIFY(!button(w)->isEnabled());
+    QTRY_VERIFY(button(w)->isEnabled());
+    QCOMPARE(server.requests().size(), 1);
+    QCOMPARE(server.requests().first().path, loginPath.toUtf8());
+}
+
+void tst_LoginWidget::loginBodyOnTheWire_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("empty fields") << QString() << QString() << 0
+                                  << QByteArray("{\"password\":\"\",\"username\":\"\"}");
+    QTest::newRow("chinese") << QStringLiteral("张老师") << QStringLiteral("密码123") << 1
+                             << QByteArray("{\"password\":\"\xe5\xaf\x86\xe7\xa0\x81"
+                                           "123\",\"username\":\"\xe5\xbc\xa0\xe8\x80\x81\xe5\xb8"
+                                           "\x88\"}");
+    QTest::newRow("as typed") << QStringLiteral(" teacher ") << QStringLiteral("a\"b\\c") << 0
+                              << QByteArray("{\"password\":\"a\\\"b\\\\c\","
+                                            "\"username\":\" teacher \"}");
+}
+
+void tst_LoginWidget::loginBodyOnTheWire()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(int, channel);
+    QFETCH(QByteArray, expected);
+
+    scriptLogin("{\"code\":1}");
+    LoginWidget w;
+    fill(w, user, password, channel);
+    button(w)->click();
+    QVERIFY(!button(w)->isEnabled());
+    QCOMPARE(AppContext::instance().channelId, channel);
+    QCOMPARE(AppContext::instance().userName, user);
+
+    QTRY_COMPARE(server.requests(loginPath).size(), 1);
+    const RecordedRequest request = server.requests(loginPath).first();
+    QCOMPARE(request.method, QByteArray("POST"));
+    QCOMPARE(request.body, expected);
+    QCOMPARE(request.header("Content-Type"), QByteArray("application/json"));
+    QTRY_VERIFY(button(w)->isEnabled());
+    // A refused login keeps the channel and the typed name.
+    QCOMPARE(AppContext::instance().channelId, channel);
+    QCOMPARE(AppContext::instance().userName, user);
+}
+
+void tst_LoginWidget::codeVariants_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("tipText");
+    QTest::addColumn<QString>("codeLine");
+
+    const QString refused = QStringLiteral("用户名或密码错误!");
+    QTest::newRow("0") << QByteArray("{\"code\":0}") << true << QString() << " code :  0";
+    QTest::newRow("string \"1\"") << QByteArray("{\"code\":\"1\"}") << true << QString()
+                                  << " code :  0";
+    QTest::newRow("1.5") << QByteArray("{\"code\":1.5}") << true << QString() << " code :  0";
+    QTest::newRow("1") << QByteArray("{\"code\":1}") << false << refused << " code :  1";
+    QTest::newRow("-1") << QByteArray("{\"code\":-1}") << false << refused << " code :  -1";
+    QTest::newRow("missing") << QByteArray("{\"msg\":\"ok\"}") << false
+                             << QStringLiteral("请联系运维人员") << QString();
+}
+
+void tst_LoginWidget::codeVariants()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, accepted);
+    QFETCH(QString, tipText);
+    QFETCH(QString, codeLine);
+
+    MessageCapture capture;
+    scriptLogin(reply);
+    LoginWidget w;
+    fill(w, QStringLiteral("teacher"), QStringLiteral("x"), 0);
+    button(w)->click();
+    QTRY_VERIFY(capture.contains(QStringLiteral("[LoginWidget][on_login]")));
+    if (accepted) {
+        QTRY_COMPARE(server.requests(lessonPath).size(), 1);
+        // The lesson check ends on an empty answer and gives the button back.
+        QTRY_VERIFY(capture.contains(QStringLiteral("[LoginWidget][on_check_lesson]")));
+    } else {
+        QVERIFY(button(w)->isEnabled());
+    }
+    QTRY_VERIFY(button(w)->isEnabled());
+    QCOMPARE(tip(w)->text(), tipText);
+    QCOMPARE(server.requests(lessonPath).size(), accepted ? 1 : 0);
+    if (codeLine.isEmpty()) {
+        QVERIFY(!capture.texts().join(QLatin1Char('\n')).contains(QLatin1String(" code : ")));
+    } else {
+        const int replyLine = capture.indexOf(QStringLiteral("[LoginWidget][on_login]"));
+        QVERIFY(capture.indexOf(codeLine, replyLine) > replyLine);
+    }
+}
+
+void tst_LoginWidget::replyNotAnObjectShownAsItIs_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("array") << QByteArray("[{\"code\":0}]") << QStringLiteral("[{\"code\":0}]");
+    QTest::newRow("plain text") << QByteArray("Service temporarily unavailable")
+                                << QStringLiteral("Service temporarily unavailable");
+    QTest::newRow("chinese text") << QByteArray("\xe7\xb3\xbb\xe7\xbb\x9f\xe7\xb9\x81\xe5\xbf\x99")
+                                  << QStringLiteral("系统繁忙");
+    QTest::newRow("markup") << QByteArray("<b>busy</b><img src=\"x.png\">")
+                            << QStringLiteral("<b>busy</b><img src=\"x.png\">");
+    QTest::newRow("number") << QByteArray("0") << QStringLiteral("0");
+}
+
+void tst_LoginWidget::replyNotAnObjectShownAsItIs()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, shown);
+
+    scriptLogin(reply);
+    LoginWidget w;
+    fill(w, QStringLiteral("teacher"), QStringLiteral("corvin123"), 1);
+    button(w)->click();
+    QTRY_VERIFY(button(w)->isEnabled());
+    QCOMPARE(tip(w)->text(), shown);
+    QVERIFY(server.requests(lessonPath).isEmpty());
+}
+
+void tst_LoginWidget::replyWithoutCode()
+{
+    scriptLogin("{\"result\":{\"token\":\"t\",\"managerID\":\"m\"},\"success\":true}");
+    LoginWidget w;
+    fill(w, QStringLiteral("teacher"), QStringLiteral("corvin123"), 0);
+    button(w)->click();
+    QTRY_VERIFY(button(w)->isEnabled());
+    QCOMPARE(tip(w)->text(), QStringLiteral("请联系运维人员"));
+    // Nothing of the refused reply is kept.
+    QVERIFY(AppContext::instance().token.isEmpty());
+    QVERIFY(AppContext::instance().managerId.isEmpty());
+    QVERIFY(server.requests(lessonPath).isEmpty());
+}
+
+void tst_LoginWidget::managerIdAsNumber()
+{
+    scriptLogin("{\"code\":0,\"result\":{\"token\":\"tk-9\",\"managerID\":1001,\"x\":[]}}");
+    LoginWidget w;
+    fill(w, QStringLiteral("teacher"), QStringLiteral("corvin123"), 1);
+    button(w)->click();
+    QTRY_COMPARE(server.requests(lessonPath).size(), 1);
+    QCOMPARE(AppContext::instance().managerId, QStringLiteral("1001"));
+    QCOMPARE(AppContext::instance().token, QStringLiteral("tk-9"));
+    QCOMPARE(server.requests(lessonPath).first().body,
+             QByteArray("{\"channelId\":1,\"teacherID\":\"1001\"}"));
+    QTRY_VERIFY(button(w)->isEnabled());
+}
+
+void tst_LoginWidget::acceptedWithoutResult()
+{
+    AppContext::instance().managerId = QStringLiteral("stale");
+    AppContext::instance().token = QStringLiteral("stale");
+    scriptLogin("{\"code\":0}");
+    LoginWidget w;
+    fill(w, QStringLiteral("teacher"), QStringLiteral("corvin123"), 0);
+    button(w)->click();
+    QTRY_COMPARE(server.requests(lessonPath).size(), 1);
+    QCOMPARE(server.requests(lessonPath).first().body,
+             QByteArray("{\"channelId\":0,\"teacherID\":\"\"}"));
+    QCOMPARE(AppContext::instance().managerId, QString());
+    QCOMPARE(AppContext::instance().token, QString());
+    QTRY_VERIFY(button(w)->isEnabled());
+}
+
+void tst_LoginWidget::networkFailure_data()
+{
+    QTest::addColumn<bool>("timeOut");
+    QTest::newRow("closed port") << false;
+    QTest::newRow("time-out") << true;
+}
+
+void tst_LoginWidget::networkFailure()
+{
+    QFETCH(bool, timeOut);
+
+    if (timeOut) {
+        ScriptedReply never;
+        never.neverAnswer = true;
+        server.script(loginPath, never);
+        SimpleHttpPost::setTransferTimeout(300);
+    } else {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const quint16 closedPort = probe.serverPort();
+        probe.close();
+        // QSettings keeps its parsed copy while size and time stamp look unchanged, and the
+        // rewrite below has the same size within the same millisecond: remove the file first.
+        TestSupport::writeConfig({});
+        TestSupport::writeConfig({{QStringLiteral("Server/CorvinHost"),
+                                   QStringLiteral("http://127.0.0.1:%1").arg(closedPort)}});
+    }
+
+    MessageCapture capture;
+    LoginWidget w;
+    button(w)->click(); // no channel yet: leaves a message that the failure must replace
+    QCOMPARE(tip(w)->text(), QStringLiteral("请选择渠道！"));
+    fill(w, QStringLiteral("teacher"), QStringLiteral("corvin123"), 0);
+    button(w)->click();
+    QVERIFY(!button(w)->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(button(w)->isEnabled(), 10000);
+    QCOMPARE(tip(w)->text(), QString());
+    QVERIFY(capture.contains(QStringLiteral("[LoginWidget][on_login]")));
+    QVERIFY(server.requests(lessonPath).isEmpty());
+    if (timeOut)
+        QCOMPARE(server.requests(loginPath).size(), 1);
+}
+
+void tst_LoginWidget::errorTipKeptFromEarlierAttempt()
+{
+    LoginWidget w;
+    fill(w, QStringLiteral("teacher"), QStringLiteral("wrong"), 1);
+    button(w)->click();
+    QTRY_VERIFY(button(w)->isEnabled());
+    QCOMPARE(tip(w)->text(), QStringLiteral("用户名或密码错误!"));
+
+    // The right password passes; the lesson check fails silently and nothing replaces the text.
+    child<QLineEdit>(w, "lineEdit_2")->setText(QStringLiteral("corvin123"));
+    button(w)->click();
+    QTRY_COMPARE(server.requests(lessonPath).size(), 1);
+    QTRY_VERIFY(button(w)->isEnabled());
+    QCOMPARE(tip(w)->text(), QStringLiteral("用户名或密码错误!"));
+    QCOMPARE(AppContext::instance().managerId, QStringLiteral("T1001"));
+    QCOMPARE(AppContext::instance().token, QStringLiteral("demo-token-1"));
+    QCOMPARE(server.requests(loginPath).size(), 2);
+}
+
+void tst_LoginWidget::returnKey()
+{
+    ScriptedReply slow {200, QByteArray("{\"code\":1}")};
+    slow.delayMs = 500;
+    server.script(loginPath, slow);
+
+    LoginWidget w;
+    fill(w, QStringLiteral("teacher"), QStringLiteral("corvin123"), 0);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto *password = child<QLineEdit>(w, "lineEdit_2");
+    password->setFocus();
+
+    // The shortcut clicks the button the animated way, a moment after the key.
+    QTest::keyClick(password, Qt::Key_Return);
+    QTRY_VERIFY(!button(w)->isEnabled());
+    QTRY_COMPARE(server.requests(loginPath).size(), 1);
+
+    // While the first request is out the key does nothing.
+    QTest::keyClick(password, Qt::Key_Return);
+    QTest::keyClick(&w, Qt::Key_Return);
+    QTRY_VERIFY(button(w)->isEnabled());
+    QCOMPARE(tip(w)->text(), QStringLiteral("用户名或密码错误!"));
+    QCOMPARE(server.requests(loginPath).size(), 1);
+
+    // Enabled again, the key repeats the login.
+    QTest::keyClick(password, Qt::Key_Return);
+    QTRY_COMPARE(server.requests(loginPath).size(), 2);
+    QTRY_VERIFY(button(w)->isEnabled());
+}
+
+void tst_LoginWidget::malformedReplies_data()
+{
+    MalformedBodies::addRows();
+}
+
+void tst_LoginWidget::malformedReplies()
+{
+    QFETCH(QByteArray, body);
+
+    BoxCounter boxes;
+    scriptLogin(body);
+    LoginWidget w;
+    fill(w, QStringLiteral("teacher"), QStringLiteral("corvin123"), 0);
+    button(w)->click();
+    // Whatever arrives, the window ends idle again: refused, or accepted and checked.
+    QTRY_VERIFY_WITH_TIMEOUT(button(w)->isEnabled(), 20000);
+    QCOMPARE(boxes.count, 0);
+    if (server.requests(lessonPath).isEmpty()) {
+        // Refused: the tip names the reason or shows the text as it arrived (up to a NUL).
+        const QString received = QString::fromUtf8(
+                body.constData(), int(qstrnlen(body.constData(), uint(body.size()))));
+        const QStringList reasons {received, QStringLiteral("请联系运维人员"),
+                                   QStringLiteral("用户名或密码错误!")};
+        QVERIFY2(reasons.contains(tip(w)->text()), qPrintable(tip(w)->text().left(80)));
+    }
+}
+
+QTEST_MAIN(tst_LoginWidget)
+#include "tst_loginwidget.moc"
