@@ -119,7 +119,11 @@ bool FileUtils::deleteDir(const QString &path)
             deleteDir(entry.absoluteFilePath());
         }
     }
-    return dir.rmpath(dir.absolutePath());
+    // When the last entry was a folder, the inner call's rmpath has already taken this folder
+    // (it was empty by then) and rmpath here fails on the missing path: gone is still success.
+    const QString absolute = dir.absolutePath();
+    const bool removed = dir.rmpath(absolute);
+    return removed || !QFileInfo::exists(absolute);
 }
 
 QString FileUtils::getFileMd5(const QString &path)
