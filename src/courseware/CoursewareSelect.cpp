@@ -1,9 +1,100 @@
 #include "CoursewareSelect.h"
+#include "ui_CoursewareSelect.h"
 
 #include "config/AppContext.h"
+#include "config/DeviceIdentity.h"
+#include "net/SimpleHttpPost.h"
+#include "prepare/PrepareCourse.h"
 
-CoursewareSelect::CoursewareSelect(QWidget *parent) : QWidget(parent)
+#include <QDebug>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QPalette>
+
+CoursewareSelect::CoursewareSelect(QWidget *parent)
+    : QWidget(parent), ui(new Ui::CoursewareSelect), coursewareList(nullptr)
 {
-    AppContext::instance().selectWindow = this;
+    AppContext &context = AppContext::instance();
+    context.selectWindow = this;
+    ui->setupUi(this);
+
+    QPalette palette;
+    palette.setColor(QPalette::WindowText, Qt::red);
+    ui->error_tip->setPalette(palette);
+    ui->error_tip->setText(QStringLiteral("课件检测中，请稍后..."));
+
+    setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint & ~Qt::WindowMinimizeButtonHint);
+    connect(&coursewareList, &CoursewareList::CoursewareResourceListReady, this,
+            &CoursewareSelect::on_CoursewareListReady);
     setWindowTitle(QStringLiteral(" Corvin助手"));
+    ui->pushButton->setEnabled(false);
+
+    const QString reg = DeviceIdentity::registryValue();
+    qDebug() << "[CoursewareSelect][CoursewareSelect]"
+             << "devID:" << reg;
+    const QString devId = DeviceIdentity::applyOverride(reg);
+
+    const QString url = context.settingText(QStringLiteral("Server/CorvinHost"))
+            + QStringLiteral("/platform/room/findDLCoursewareInfo");
+    QJsonObject body;
+    body.insert(QStringLiteral("devId"), devId);
+    body.insert(QStringLiteral("channelId"), context.channelId);
+    const QString version = context.clientVersion();
+    if (!version.isEmpty())
+        body.insert(QStringLiteral("clientVersion"), version);
+
+    auto *request = new SimpleHttpPost(nullptr);
+    connect(request, &SimpleHttpPost::onResponse, &coursewareList,
+            &CoursewareList::on_get_coursewarelist);
+    connect(request, &SimpleHttpPost::onResponse, this, &CoursewareSelect::checkListReply);
+    request->setUrl(url);
+    request->setBody(QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Compact)));
+    QMap<QString, QString> headers;
+    request->query(headers);
+}
+
+CoursewareSelect::~CoursewareSelect()
+{
+    delete ui;
+}
+
+void CoursewareSelect::checkListReply(QString &body)
+{
+    // An empty body is a failed request (network error or time-out): the list will never
+    // report, so waiting on would leave the teacher without any hint.
+    if (!body.isEmpty())
+        return;
+    ui->error_tip->setText(QStringLiteral("课件列表获取失败，请检查网络后重新登录"));
+    ui->pushButton->setEnabled(false);
+}
+
+void CoursewareSelect::on_comboBox_currentTextChanged(const QString &text)
+{
+    // The choice is read when the start button is pressed.
+    Q_UNUSED(text)
+}
+
+void CoursewareSelect::on_CoursewareListReady()
+{
+    const QStringList names = coursewareList.getReadyCoursewareNames();
+    if (!names.isEmpty()) {
+        for (const QString &name : names)
+            ui->comboBox->addItem(name);
+        ui->error_tip->setText(QString());
+        ui->pushButton->setEnabled(true);
+    } else {
+        ui->comboBox->addItem(QStringLiteral("无"));
+        ui->error_tip->setText(QStringLiteral("请确认已在配课系统开班并且课件已分发"));
+        ui->pushButton->setText(QStringLiteral("确定"));
+    }
+}
+
+void CoursewareSelect::on_pushButton_clicked()
+{
+    const QString name = ui->comboBox->currentText();
+    qDebug() << "课件选中了:" << name;
+    hide();
+    auto *prepare = new PrepareCourse(name, &coursewareList, nullptr);
+    prepare->showNormal();
 }

@@ -1,15 +1,39 @@
 #ifndef COURSEWARESELECT_H
 #define COURSEWARESELECT_H
 
+#include "courseware/CoursewareList.h"
+
+#include <QString>
 #include <QWidget>
 
-// Placeholder until the selection window is built: it only registers itself.
+namespace Ui {
+class CoursewareSelect;
+}
+
+// The second window: lists the courseware of this device that passed its checks and opens
+// the preparation window for the one the teacher picks.
 class CoursewareSelect : public QWidget
 {
     Q_OBJECT
 
 public:
     explicit CoursewareSelect(QWidget *parent = nullptr);
+    ~CoursewareSelect() override;
+
+    CoursewareList *list() { return &coursewareList; }
+
+public slots:
+    void on_comboBox_currentTextChanged(const QString &text);
+    void on_CoursewareListReady();
+    void on_pushButton_clicked();
+
+private slots:
+    // Sees the list reply too, to leave the waiting state when the request failed.
+    void checkListReply(QString &body);
+
+private:
+    Ui::CoursewareSelect *ui;
+    CoursewareList coursewareList;
 };
 
 #endif // COURSEWARESELECT_H
