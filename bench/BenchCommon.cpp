@@ -1,0 +1,129 @@
+#include "BenchCommon.h"
+
+#include <QFile>
+#include <QTextStream>
+
+#include <cstdio>
+#include <vector>
+
+namespace Bench {
+
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+
+void silentHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type != QtDebugMsg && previousHandler)
+        previousHandler(type, context, message);
+}
+
+} // namespace
+
+QString option(const QStringList &args, const QString &name, const QString &fallback)
+{
+    const QString prefix = QStringLiteral("--") + name;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args.at(i) == prefix && i + 1 < args.size())
+            return args.at(i + 1);
+        if (args.at(i).startsWith(prefix + QLatin1Char('=')))
+            return args.at(i).mid(prefix.size() + 1);
+    }
+    return fallback;
+}
+
+qint64 optionMiB(const QStringList &args, const QString &name, qint64 fallback)
+{
+    bool ok = false;
+    const qint64 value = option(args, name).toLongLong(&ok);
+    return ok && value > 0 ? value : fallback;
+}
+
+bool flag(const QStringList &args, const QString &name)
+{
+    return args.contains(QStringLiteral("--") + name);
+}
+
+qint64 statusKiB(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+bool resetPeakResident()
+{
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    if (!clearRefs.open(QIODevice::WriteOnly))
+        return false;
+    return clearRefs.write("5") == 1;
+}
+
+bool writeFile(const QString &path, qint64 bytes, quint32 seed)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    std::vector<char> block(1024 * 1024);
+    quint32 state = seed * 2654435761u + 1;
+    for (char &c : block) {
+        state = state * 1664525u + 1013904223u;
+        c = char(state >> 24);
+    }
+    qint64 left = bytes;
+    quint32 round = 0;
+    while (left > 0) {
+        // Vary each block a little so that no two blocks of the tree are equal.
+        block[0] = char(round++);
+        block[1] = char(seed);
+        const qint64 chunk = qMin<qint64>(left, qint64(block.size()));
+        if (file.write(block.data(), chunk) != chunk)
+            return false;
+        left -= chunk;
+    }
+    return true;
+}
+
+void warmCache(const QStringList &files)
+{
+    std::vector<char> buffer(1024 * 1024);
+    for (const QString &path : files) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+            continue;
+        while (file.read(buffer.data(), qint64(buffer.size())) > 0) { }
+    }
+}
+
+void silenceLog()
+{
+    previousHandler = qInstallMessageHandler(silentHandler);
+}
+
+void restoreLog()
+{
+    qInstallMessageHandler(previousHandler);
+    previousHandler = nullptr;
+}
+
+double mbPerSecond(qint64 bytes, qint64 nanoseconds)
+{
+    if (nanoseconds <= 0)
+        return 0.0;
+    return (double(bytes) / (1024.0 * 1024.0)) / (double(nanoseconds) / 1e9);
+}
+
+void print(const QString &line)
+{
+    std::fputs(line.toUtf8().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+} // namespace Bench

@@ -1,0 +1,44 @@
+#ifndef BENCHCOMMON_H
+#define BENCHCOMMON_H
+
+#include <QString>
+#include <QStringList>
+
+// Helpers shared by the benchmark sections. A section is a function taking the options that
+// follow its name on the command line and returning the process exit code.
+namespace Bench {
+
+using SectionFunction = int (*)(const QStringList &args);
+
+struct Section
+{
+    const char *name;
+    const char *summary;
+    SectionFunction run;
+};
+
+// "--name value" or "--name=value"; fallback when absent.
+QString option(const QStringList &args, const QString &name, const QString &fallback = QString());
+qint64 optionMiB(const QStringList &args, const QString &name, qint64 fallback);
+bool flag(const QStringList &args, const QString &name);
+
+// Fields of /proc/self/status in KiB ("VmRSS", "VmHWM"); -1 where not available.
+qint64 statusKiB(const char *field);
+// Sets the peak resident size back to the current one (writes "5" to /proc/self/clear_refs).
+bool resetPeakResident();
+
+// Writes a file of `bytes` bytes of varied content; false on a write error.
+bool writeFile(const QString &path, qint64 bytes, quint32 seed);
+// Reads the files once so that the timed passes find them in the page cache.
+void warmCache(const QStringList &files);
+
+// Log lines of the code under test are not part of what is measured.
+void silenceLog();
+void restoreLog();
+
+double mbPerSecond(qint64 bytes, qint64 nanoseconds);
+void print(const QString &line);
+
+} // namespace Bench
+
+#endif // BENCHCOMMON_H
