@@ -7,6 +7,7 @@
 
 #include "BenchCommon.h"
 #include "HashBench.h"
+#include "VerifyBench.h"
 
 #include <QCoreApplication>
 
@@ -17,6 +18,10 @@ const Bench::Section sections[] = {
          "getFileMd5 vs md5sum (--size MiB, --file-size MiB, --rounds N, --sparse-size MiB, "
          "--dir PATH, --keep)",
          &Bench::runHash},
+        {"verify",
+         "courseware verification vs md5sum -P2, GUI-thread block (--courseware N, --files N, "
+         "--file-size MiB, --rounds N, --dir PATH, --keep)",
+         &Bench::runVerify},
 };
 
 void usage()
