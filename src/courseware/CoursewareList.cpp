@@ -17,6 +17,11 @@ CoursewareList::CoursewareList(QObject *parent) : QObject(parent)
             &CoursewareList::on_GetCoursewareResource);
 }
 
+CoursewareList::~CoursewareList()
+{
+    qDeleteAll(resources);
+}
+
 void CoursewareList::on_get_coursewarelist(QString &body)
 {
     // A failed request; the selection window tells the teacher itself.

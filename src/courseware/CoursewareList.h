@@ -18,6 +18,8 @@ class CoursewareList : public QObject
 
 public:
     explicit CoursewareList(QObject *parent = nullptr);
+    // The list is the only holder of its resources.
+    ~CoursewareList() override;
 
     // Runs the resource copy of the first courseware with this display name.
     bool copyToLocal(QString name);

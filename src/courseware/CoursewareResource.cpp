@@ -41,6 +41,11 @@ CoursewareResource::CoursewareResource(QString displayName, QString teacherId, Q
     request->query(headers);
 }
 
+CoursewareResource::~CoursewareResource()
+{
+    check.waitForFinished();
+}
+
 void CoursewareResource::parseResourceElements(const QJsonValue &value,
                                                QVector<ResourceElement> &elements)
 {
@@ -99,7 +104,8 @@ void CoursewareResource::startCheck()
     connect(watcher, &QFutureWatcher<void>::finished, this,
             &CoursewareResource::on_CheckMD5Finished);
     connect(watcher, &QFutureWatcher<void>::finished, watcher, &QObject::deleteLater);
-    watcher->setFuture(QtConcurrent::run(this, &CoursewareResource::checkDisk));
+    check = QtConcurrent::run(this, &CoursewareResource::checkDisk);
+    watcher->setFuture(check);
 }
 
 QString CoursewareResource::downloadFolder() const

@@ -3,6 +3,7 @@
 
 #include "courseware/ResourceElement.h"
 
+#include <QFuture>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -21,6 +22,8 @@ class CoursewareResource : public QObject
 public:
     CoursewareResource(QString displayName, QString teacherId, QString absolutePath,
                        QString coursewareId, int releaseVersion, QObject *parent = nullptr);
+    // Waits for a check still running on the pool: it reads this object.
+    ~CoursewareResource() override;
 
     bool isReady() const { return ready; }
     bool copyToLocalResourcePath();
@@ -57,6 +60,7 @@ private:
                     QSet<QString> *failedPaths) const;
 
     bool checkStarted = false;
+    QFuture<void> check;
 };
 
 #endif // COURSEWARERESOURCE_H

@@ -192,7 +192,6 @@ void tst_CoursewareList::recordFields()
     const QList<RecordedRequest> requests = server.requests(resourcePath);
     QCOMPARE(requests.size(), 1);
     QCOMPARE(requests.first().body, request);
-    qDeleteAll(list.resourceList());
 }
 
 void tst_CoursewareList::duplicates()
@@ -219,7 +218,6 @@ void tst_CoursewareList::duplicates()
     list.copyToLocal(QStringLiteral("Demo_3"));
     QVERIFY(capture.contains(QStringLiteral("will copy index is:  0")));
     QVERIFY(!capture.contains(QStringLiteral("1")));
-    qDeleteAll(list.resourceList());
 }
 
 void tst_CoursewareList::readyOnLastReport()
@@ -237,7 +235,6 @@ void tst_CoursewareList::readyOnLastReport()
     // Connected after the list: each entry sees how often the list had reported by then.
     QList<int> readyAtReport;
     QList<bool> values;
-    QList<QSignalSpy *> spies;
     for (CoursewareResource *resource : list.resourceList()) {
         connect(resource, &CoursewareResource::CoursewareResourceStatChanged, this,
                 [&](bool value) {
@@ -251,8 +248,6 @@ void tst_CoursewareList::readyOnLastReport()
     QCOMPARE(values, (QList<bool> {false, false, false}));
     QCOMPARE(ready.count(), 1);
     QVERIFY(list.getReadyCoursewareNames().isEmpty());
-    qDeleteAll(spies);
-    qDeleteAll(list.resourceList());
 }
 
 void tst_CoursewareList::readyNamesInListOrder()
@@ -280,7 +275,6 @@ void tst_CoursewareList::readyNamesInListOrder()
     QCOMPARE(list.getReadyCoursewareNames(), (QStringList {"Zeta_1", "Alpha_1"}));
     QCOMPARE(list.getTeacherId(QStringLiteral("Mid_2")), QStringLiteral("T2001"));
     QCOMPARE(list.getTeacherId(QStringLiteral("mid_2")), QString());
-    qDeleteAll(list.resourceList());
 }
 
 void tst_CoursewareList::copyToLocalLogAndCase()
@@ -300,7 +294,6 @@ void tst_CoursewareList::copyToLocalLogAndCase()
              (QStringList {QStringLiteral("CoursewareList::copyToLocal \"demo_1\""),
                            QStringLiteral("课件数量 2"), QStringLiteral("0"), QStringLiteral("1"),
                            QStringLiteral("没有找到课件")}));
-    qDeleteAll(list.resourceList());
 }
 
 void tst_CoursewareList::secondReplyAppends()
@@ -320,7 +313,6 @@ void tst_CoursewareList::secondReplyAppends()
     QCOMPARE(list.resourceList().size(), 3);
     QTRY_COMPARE_WITH_TIMEOUT(ready.count(), 2, 15000);
     QCOMPARE(server.requests(resourcePath).size(), 3);
-    qDeleteAll(list.resourceList());
 }
 
 QTEST_MAIN(tst_CoursewareList)

@@ -62,6 +62,7 @@ private slots:
     void failedParseWithCheckOn();
     void checksRunTogether();
     void secondReplyStartsNoSecondCheck();
+    void deletedWhileChecking();
 
 private:
     // Creates a resource for id C1 release 3 below `root` and waits for its one report.
@@ -548,6 +549,30 @@ void tst_CoursewareResource::secondReplyStartsNoSecondCheck()
     QCOMPARE(spy.count(), 1);
     QCOMPARE(resource->flowConfList.size(), 0);
     delete resource;
+}
+
+void tst_CoursewareResource::deletedWhileChecking()
+{
+    QJsonArray elements;
+    for (int i = 0; i < 24; ++i) {
+        const QString name = QStringLiteral("big%1.bin").arg(i);
+        const QByteArray content(1024 * 1024, char('a' + i));
+        QVERIFY(writeFile(folder + name, content));
+        elements.append(element(name, md5Hex(content)));
+    }
+    setResources({{QStringLiteral("C1/3"), resourceList({}, elements)}});
+
+    MessageCapture capture;
+    auto *resource = new CoursewareResource(QStringLiteral("Demo_3"), QString(), root,
+                                            QStringLiteral("C1"), 3);
+    QSignalSpy spy(resource, &CoursewareResource::CoursewareResourceStatChanged);
+    QTRY_VERIFY_WITH_TIMEOUT(capture.contains(QStringLiteral("校验课件开始:  ")), 15000);
+    // The destructor waits for the check on the pool, which reads the object to its end.
+    delete resource;
+    QVERIFY(capture.contains(QStringLiteral("校验课件结束")));
+    QCOMPARE(countContaining(capture.texts(), fileLineMarker), 24);
+    QTest::qWait(20);
+    QCOMPARE(spy.count(), 0);
 }
 
 QTEST_MAIN(tst_CoursewareResource)

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QtTest>
 
 using namespace CoursewareFixture;
@@ -313,6 +314,12 @@ void tst_CoursewareSelect::startButton()
     QCOMPARE(opened.first()->parent(), nullptr);
     QCOMPARE(opened.first()->windowTitle(), QStringLiteral(" Corvin助手"));
     QCOMPARE(AppContext::instance().selectWindow, w);
+
+    // Nothing may still work on the list when the windows go.
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    qDeleteAll(opened);
+    delete w;
 }
 
 QTEST_MAIN(tst_CoursewareSelect)
