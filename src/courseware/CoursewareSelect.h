@@ -20,8 +20,6 @@ public:
     explicit CoursewareSelect(QWidget *parent = nullptr);
     ~CoursewareSelect() override;
 
-    CoursewareList *list() { return &coursewareList; }
-
 public slots:
     void on_comboBox_currentTextChanged(const QString &text);
     void on_CoursewareListReady();
