@@ -112,19 +112,32 @@ QString AppContext::clientExecutablePath()
     return appData;
 }
 
-QString AppContext::clientResourcePath()
+QString AppContext::resourceBase(const QString &appData, int channel, bool *found)
 {
-    const int channel = channelId;
-    const QString appData = appDataPath();
     QDir dir(appData);
+    bool entered = false;
     if (channel == 0) {
-        dir.cd(QStringLiteral("heron"));
+        entered = dir.cd(QStringLiteral("heron"));
     } else if (channel == 1) {
         const QString version = readClientVersion(appData, channel);
         if (!version.isEmpty() && isNewClientVersion(version))
-            dir.cd(QStringLiteral("heron"));
+            entered = dir.cd(QStringLiteral("heron"));
         else
-            dir.cd(QStringLiteral("atrium"));
+            entered = dir.cd(QStringLiteral("atrium"));
     }
-    return dir.absolutePath() + QStringLiteral("/resource/");
+    if (found)
+        *found = entered;
+    return dir.absolutePath();
+}
+
+QString AppContext::clientResourcePath()
+{
+    return resourceBase(appDataPath(), channelId, nullptr) + QStringLiteral("/resource/");
+}
+
+QString AppContext::clientFolder()
+{
+    bool found = false;
+    const QString folder = resourceBase(appDataPath(), channelId, &found);
+    return found ? folder : QString();
 }

@@ -30,6 +30,10 @@ public:
     QString clientExecutablePath();
     // The channel's resource folder, always ending in "/".
     QString clientResourcePath();
+    // The channel's client folder, "" when there is none (no channel, or the folder is
+    // missing and clientResourcePath() has fallen back to the application-data folder).
+    QString clientFolder();
+    bool clientInstalled() { return !clientFolder().isEmpty(); }
 
     // The one client-version rule: major > 0 or minor > 9. Parts that are not numbers count
     // as 0; a version without "." has minor 0, so "1" is new and "0" is not.
@@ -57,6 +61,9 @@ private:
 
     static QString settingsPath();
     static QString readClientVersion(const QString &appData, int channel);
+    // The folder clientResourcePath() is formed from; *found tells whether the client's own
+    // folder was reached.
+    static QString resourceBase(const QString &appData, int channel, bool *found);
 
     QMutex settingsMutex;
 };

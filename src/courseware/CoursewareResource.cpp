@@ -167,8 +167,102 @@ void CoursewareResource::on_CheckMD5Finished()
     emit CoursewareResourceStatChanged(ready);
 }
 
+namespace {
+
+void refuseCopy(const QString &source, const QString &destination, QSet<QString> *failedPaths)
+{
+    // A name from the service that leaves the download or the resource folder: nothing is
+    // read or written for it, and it fails the copy like a missing file.
+    qDebug() << "[CoursewareResource][copyToLocalResourcePath]:"
+             << "路径越出目录, 未复制:" << source << destination;
+    failedPaths->insert(source);
+}
+
+} // namespace
+
 bool CoursewareResource::copyToLocalResourcePath()
 {
-    // The resource copy is added here by its own change.
-    return false;
+    AppContext &context = AppContext::instance();
+    qDebug() << "[CoursewareResource][copyToLocalResourcePath]:"
+             << "开始复制文件 ";
+    context.copiedFiles = 0;
+    context.totalFiles = flowConfList.size() + resourceElements.size();
+    context.resourcesReady = false;
+
+    const QString resourceFolder = context.clientResourcePath();
+    if (!context.clientInstalled()) {
+        // Without the client's folder the path has fallen back to the application-data folder:
+        // deleting there would take other programs' data. Count every file as handled so the
+        // preparation window sees the end of the run and shows the failure.
+        qDebug() << "[CoursewareResource][copyToLocalResourcePath]:"
+                 << "未找到学生端目录, 不删除也不复制:" << resourceFolder;
+        context.copiedFiles = context.totalFiles.load();
+        qDebug() << "[CoursewareResource][copyToLocalResourcePath]"
+                 << "结束复制文件 ";
+        return false;
+    }
+
+    qDebug() << "[CoursewareResource][copyToLocalResourcePath]:"
+             << " deleteDir" << resourceFolder;
+    FileUtils::deleteDir(resourceFolder);
+
+    const QString xmlFolder = PathUtils(resourceFolder).append(QStringLiteral("xml")).path();
+    FileUtils::makeDir(xmlFolder);
+    qDebug() << "目标目录:" << xmlFolder;
+
+    const QString sourceFolder = downloadFolder();
+    QSet<QString> failedPaths;
+
+    for (const ResourceElement &element : qAsConst(flowConfList)) {
+        QString source;
+        QString destination;
+        const bool sourceSafe = SafePath::join(sourceFolder, element.localPath, &source);
+        const bool destinationSafe = SafePath::join(xmlFolder, element.localPath, &destination);
+        if (sourceSafe && destinationSafe) {
+            qDebug() << "copy File ++ " << source << destination;
+            if (!FileUtils::copyFile(source, destination))
+                failedPaths.insert(source);
+            qDebug() << "copy File --" << source << destination;
+        } else {
+            refuseCopy(source, destination, &failedPaths);
+        }
+        ++context.copiedFiles;
+    }
+
+    const bool newLayout = AppContext::isNewClientVersion(context.clientVersion());
+
+    for (const ResourceElement &element : qAsConst(resourceElements)) {
+        QString typeFolder = element.fileType;
+        if (typeFolder == QLatin1String("audio"))
+            typeFolder = QStringLiteral("voice");
+        QString targetFolder = resourceFolder;
+        // The type names a folder below the resource folder and must stay there too.
+        bool typeSafe = true;
+        if (!newLayout) {
+            typeSafe = SafePath::join(resourceFolder, typeFolder, nullptr);
+            targetFolder = PathUtils(resourceFolder).append(typeFolder).path();
+        }
+        QString source;
+        QString destination;
+        const bool sourceSafe = SafePath::join(sourceFolder, element.localPath, &source);
+        const bool destinationSafe = SafePath::join(targetFolder, element.localPath, &destination);
+        if (typeSafe && sourceSafe && destinationSafe) {
+            qDebug() << "copy File ++ " << source << destination;
+            if (!FileUtils::copyFile(source, destination))
+                failedPaths.insert(source);
+            qDebug() << "copy File -- " << source << destination;
+        } else {
+            refuseCopy(source, destination, &failedPaths);
+        }
+        ++context.copiedFiles;
+    }
+
+    qDebug() << "[CoursewareResource][copyToLocalResourcePath]"
+             << "结束复制文件 ";
+    if (!failedPaths.isEmpty()) {
+        qDebug() << "复制失败:" << failedPaths;
+        return false;
+    }
+    context.resourcesReady = true;
+    return true;
 }

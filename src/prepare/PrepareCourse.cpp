@@ -1,7 +1,186 @@
 #include "PrepareCourse.h"
+#include "ui_PrepareCourse.h"
+
+#include "config/AppContext.h"
+#include "courseware/CoursewareList.h"
+#include "courseware/CoursewareSelect.h"
+#include "net/SimpleHttpPost.h"
+#include "util/ProcessProbe.h"
+
+#include <QDebug>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QMessageBox>
+#include <QPalette>
+#include <QProcess>
+#include <QStringList>
+#include <QtConcurrent>
+
+#include <cstdlib>
+
+namespace {
+
+// The running and the confirm box have a title but no close button.
+const Qt::WindowFlags clientBoxFlags
+        = Qt::WindowTitleHint | Qt::Dialog | Qt::WindowMaximizeButtonHint | Qt::CustomizeWindowHint;
+
+} // namespace
 
 PrepareCourse::PrepareCourse(QString displayName, CoursewareList *list, QWidget *parent)
-    : QWidget(parent), coursewareList(list), displayName(displayName)
+    : QWidget(parent), ui(new Ui::PrepareCourse), coursewareList(list), displayName(displayName)
 {
+    ui->setupUi(this);
+    setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint & ~Qt::WindowMinimizeButtonHint);
     setWindowTitle(QStringLiteral(" Corvin助手"));
+
+    connect(&timer, &QTimer::timeout, this, &PrepareCourse::on_timer);
+    timer.start(100);
+
+    // 0 of 10 until the copy has set the real number: the two counts differ until then.
+    AppContext &context = AppContext::instance();
+    context.totalFiles = 10;
+    context.copiedFiles = 0;
+
+    ui->pushButton->setEnabled(false);
+
+    watcher = new QFutureWatcher<void>();
+    connect(watcher, &QFutureWatcher<void>::finished, this, &PrepareCourse::on_ImportFileFinished);
+    watcher->setFuture(QtConcurrent::run(this, &PrepareCourse::on_CopyCourseware));
+}
+
+PrepareCourse::~PrepareCourse()
+{
+    // The copy task reads this window's members: it has to end before they go.
+    if (watcher) {
+        watcher->waitForFinished();
+        delete watcher;
+    }
+    delete ui;
+}
+
+void PrepareCourse::on_CopyCourseware()
+{
+    qDebug() << "[PrepareCourse][on_copy]";
+    qDebug() << displayName;
+    if (coursewareList)
+        coursewareList->copyToLocal(displayName);
+}
+
+void PrepareCourse::on_ImportFileFinished()
+{
+    watcher->deleteLater();
+    watcher = nullptr;
+}
+
+void PrepareCourse::on_timer()
+{
+    AppContext &context = AppContext::instance();
+    const int total = context.totalFiles;
+    const int copied = context.copiedFiles;
+    ui->progressBar->setRange(0, total);
+    ui->progressBar->setValue(copied);
+    if (total != copied)
+        return;
+    // Equal counts while the copy still runs (it resets them first) decide nothing yet:
+    // resourcesReady is final only once the task has ended.
+    if (watcher && !watcher->isFinished())
+        return;
+
+    ui->pushButton->setEnabled(true);
+    if (context.resourcesReady) {
+        QPalette palette;
+        palette.setColor(QPalette::WindowText, Qt::black);
+        ui->label->setPalette(palette);
+        ui->label->setText(QStringLiteral("Corvin准备完成"));
+        timer.stop();
+        replaceClassStudent();
+    } else {
+        ui->label->setText(QString(31, QLatin1Char(' '))
+                           + QStringLiteral("Corvin准备失败，请重试!"));
+        QPalette palette;
+        palette.setColor(QPalette::WindowText, Qt::red);
+        ui->label->setPalette(palette);
+        ui->progressBar->setVisible(false);
+        ui->pushButton->setText(QStringLiteral("重试"));
+        failed = true;
+        timer.stop();
+    }
+}
+
+void PrepareCourse::on_pushButton_clicked()
+{
+    if (!failed) {
+        StartClient();
+        return;
+    }
+    if (CoursewareSelect *select = AppContext::instance().selectWindow)
+        select->show();
+    close();
+}
+
+void PrepareCourse::replaceClassStudent()
+{
+    qDebug() << "[PrepareCourse][replaceClassStudent]";
+    AppContext &context = AppContext::instance();
+    const QString masterTeacherId
+            = coursewareList ? coursewareList->getTeacherId(displayName) : QString();
+    const QString url = context.settingText(QStringLiteral("Server/CorvinHost"))
+            + QStringLiteral("/clb/class/replaceClassStudent");
+
+    QJsonObject body;
+    body.insert(QStringLiteral("teacherId"), context.managerId);
+    body.insert(QStringLiteral("masterTeacherId"), masterTeacherId);
+    body.insert(QStringLiteral("channelId"), context.channelId);
+
+    auto *request = new SimpleHttpPost(nullptr);
+    connect(request, &SimpleHttpPost::onResponse, this, &PrepareCourse::on_replaceClassStudent);
+    request->setUrl(url);
+    request->setBody(QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Compact)));
+    QMap<QString, QString> headers;
+    request->query(headers);
+}
+
+void PrepareCourse::on_replaceClassStudent(QString body)
+{
+    qDebug() << body;
+}
+
+void PrepareCourse::StartClient()
+{
+    if (ProcessProbe::isRunning(QStringLiteral("Lectern.exe"))) {
+        QMessageBox running(QMessageBox::NoIcon, QStringLiteral("Corvin助手"),
+                            QStringLiteral(" 请手动关闭学生端"), QMessageBox::Ok);
+        running.setWindowFlags(clientBoxFlags);
+        running.setDefaultButton(QMessageBox::Ok);
+        running.exec();
+        return;
+    }
+
+    QMessageBox confirm(QMessageBox::NoIcon, QStringLiteral("Corvin助手"),
+                        QStringLiteral(" 学生端即将启动"), QMessageBox::Ok | QMessageBox::Cancel);
+    confirm.setWindowFlags(clientBoxFlags);
+    confirm.setDefaultButton(QMessageBox::Ok);
+    switch (confirm.exec()) {
+    case QMessageBox::Ok: {
+        qDebug() << "ok";
+        const QString path = AppContext::instance().clientExecutablePath();
+        qDebug() << path;
+        if (!QProcess::startDetached(path, QStringList())) {
+            // Ending here would leave the teacher with neither program: stay in Ready.
+            qDebug() << "[PrepareCourse][StartClient]"
+                     << "学生端启动失败:" << path;
+            QMessageBox::information(this, QStringLiteral("提示"),
+                                     QStringLiteral("学生端启动失败，请确认学生端已正确安装"));
+            return;
+        }
+        exit(0);
+    }
+    case QMessageBox::Cancel:
+        qDebug() << "cancel";
+        break;
+    default:
+        qDebug() << "default";
+        break;
+    }
 }

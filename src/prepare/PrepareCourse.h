@@ -1,24 +1,44 @@
 #ifndef PREPARECOURSE_H
 #define PREPARECOURSE_H
 
+#include <QFutureWatcher>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 class CoursewareList;
 
-// Placeholder until the preparation window is built: it only keeps its arguments.
+namespace Ui {
+class PrepareCourse;
+}
+
+// Third window: copies the chosen courseware into the student client on the thread pool,
+// shows the progress, then either seats the teacher and offers the client's start, or shows
+// the failure and leads back to the selection window.
 class PrepareCourse : public QWidget
 {
     Q_OBJECT
 
 public:
     PrepareCourse(QString displayName, CoursewareList *list, QWidget *parent = nullptr);
+    ~PrepareCourse() override;
 
-    QString chosenName() const { return displayName; }
-    CoursewareList *list() const { return coursewareList; }
+    void replaceClassStudent();
+    void StartClient();
+
+private slots:
+    void on_pushButton_clicked();
+    void on_timer();
+    void on_CopyCourseware();
+    void on_ImportFileFinished();
+    void on_replaceClassStudent(QString body);
 
 private:
+    Ui::PrepareCourse *ui;
     CoursewareList *coursewareList;
+    QTimer timer;
+    QFutureWatcher<void> *watcher = nullptr;
+    bool failed = false;
     QString displayName;
 };
 
