@@ -1,0 +1,86 @@
+#ifndef CRASHHANDLER_H
+#define CRASHHANDLER_H
+
+#include <QtGlobal>
+
+#ifdef Q_OS_LINUX
+
+#include "app/MiniDumpCallback.h"
+
+#include <atomic>
+#include <pthread.h>
+#include <signal.h>
+#include <string>
+
+class MinidumpWriter;
+struct CrashContext;
+
+// In-process crash handler for Linux, where Breakpad is not available: it plays the part of
+// google_breakpad::ExceptionHandler. On SIGSEGV, SIGBUS, SIGFPE, SIGILL or SIGABRT the crashed
+// thread hands its context to a thread started here, which writes a minidump named after a
+// fresh GUID into the dump folder and then calls the completion callback, while the crashed
+// thread waits. The callback's true ends the process by the signal under its default action;
+// false hands the crash on to the handlers that were installed before this object.
+// Deleting the object restores those handlers (and the main thread's alternate signal stack).
+// One handler at a time: a second object installs nothing while the first exists.
+class CrashHandler
+{
+public:
+    typedef bool (*MinidumpCallback)(const wchar_t *dumpPath, const wchar_t *dumpId, void *context,
+                                     EXCEPTION_POINTERS *exceptionInfo,
+                                     MDRawAssertionInfo *assertionInfo, bool succeeded);
+
+    // `dumpFolder` is used as given; it is not created.
+    CrashHandler(const std::wstring &dumpFolder, MinidumpCallback callback, void *callbackContext);
+    ~CrashHandler();
+
+    bool isInstalled() const { return installed; }
+
+    static const int signalCount = 5;
+    static const int handledSignals[signalCount];
+
+    // How long the crashed thread waits for the dump, then for the callback.
+    static const int dumpWaitMs = 30000;
+    static const int callbackWaitMs = 5000;
+
+private:
+    Q_DISABLE_COPY(CrashHandler)
+
+    static void onSignal(int signalNumber, siginfo_t *info, void *context);
+    static void *threadMain(void *self);
+    void serve();
+    bool writeDump();
+    void restoreHandlers();
+
+    std::wstring folder;
+    std::string folderBytes;
+    MinidumpCallback callback;
+    void *callbackContext;
+
+    MinidumpWriter *writer = nullptr;
+    CrashContext *crash = nullptr;
+    char *pathBuffer = nullptr;
+    wchar_t dumpId[40] = {0};
+    unsigned char spareRandom[16] = {0};
+
+    int requestPipe[2] = {-1, -1};
+    int replyPipe[2] = {-1, -1};
+    pthread_t thread;
+    bool threadStarted = false;
+    std::atomic<int> handlerThreadId {0};
+    std::atomic<int> crashingThreadId {0};
+    std::atomic<bool> crashDecided {false};
+    int installThreadId = 0;
+
+    struct sigaction previous[signalCount];
+    stack_t previousStack;
+    void *ownStack = nullptr;
+    size_t ownStackSize = 0;
+    bool installed = false;
+
+    static std::atomic<CrashHandler *> active;
+};
+
+#endif // Q_OS_LINUX
+
+#endif // CRASHHANDLER_H

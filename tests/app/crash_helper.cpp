@@ -1,0 +1,109 @@
+// Crashes on purpose after installing the crash handler the way main does.
+// Usage: corvin_crash_helper <segv|abrt|fpe|ill|bus> <real|false> [--previous]
+//   real:       MiniDumpCallback itself is the completion callback (its answer is the outcome)
+//   false:      MiniDumpCallback runs, but the handler is told the crash was not handled
+//   --previous: installs a handler before the crash handler that reports on stderr
+#include "app/CrashHandler.h"
+#include "app/LogMessageHandler.h"
+#include "app/MiniDumpCallback.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+bool notHandled(const wchar_t *dumpPath, const wchar_t *dumpId, void *context,
+                EXCEPTION_POINTERS *exceptionInfo, MDRawAssertionInfo *assertionInfo,
+                bool succeeded)
+{
+    MiniDumpCallback(dumpPath, dumpId, context, exceptionInfo, assertionInfo, succeeded);
+    return false;
+}
+
+void previousHandler(int signalNumber, siginfo_t *info, void *)
+{
+    char text[] = "previous handler: 00\n";
+    text[18] = char('0' + signalNumber / 10);
+    text[19] = char('0' + signalNumber % 10);
+    ssize_t ignored = ::write(2, text, sizeof text - 1);
+    (void)ignored;
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = SIG_DFL;
+    ::sigaction(signalNumber, &action, nullptr);
+    if (info->si_code <= 0 || signalNumber == SIGABRT)
+        ::raise(signalNumber);
+}
+
+volatile int sink;
+
+} // namespace
+
+// Kept out of line and un-instrumented so that the fault happens here, in a frame of this name.
+extern "C" __attribute__((noinline, no_sanitize("undefined"))) void crashHere(const char *kind)
+{
+    if (std::strcmp(kind, "segv") == 0) {
+        int *volatile nowhere = nullptr;
+        *nowhere = 42;
+    } else if (std::strcmp(kind, "fpe") == 0) {
+        // Both operands volatile: GCC turns 1 / x into a comparison that cannot trap.
+        volatile int dividend = 7;
+        volatile int zero = 0;
+        sink = dividend / zero;
+    } else if (std::strcmp(kind, "ill") == 0) {
+        __builtin_trap();
+    } else if (std::strcmp(kind, "bus") == 0) {
+        // Reading a mapped page past the end of its file.
+        char name[] = "/tmp/corvin-bus-XXXXXX";
+        const int fd = ::mkstemp(name);
+        ::unlink(name);
+        if (fd >= 0 && ::ftruncate(fd, 4096) == 0) {
+            void *page = ::mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0);
+            if (page != MAP_FAILED && ::ftruncate(fd, 0) == 0)
+                sink = *static_cast<volatile char *>(page);
+        }
+    } else if (std::strcmp(kind, "abrt") == 0) {
+        std::abort();
+    }
+    sink = sink + 1;
+}
+
+int main(int argc, char *argv[])
+{
+    if (argc < 3)
+        return 2;
+    QCoreApplication app(argc, argv);
+    runTimestamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
+    qInstallMessageHandler(logMessageHandler);
+
+    if (argc > 3 && std::strcmp(argv[3], "--previous") == 0) {
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        sigemptyset(&action.sa_mask);
+        action.sa_sigaction = previousHandler;
+        action.sa_flags = SA_SIGINFO;
+        for (int signalNumber : CrashHandler::handledSignals)
+            ::sigaction(signalNumber, &action, nullptr);
+    }
+
+    const QString dumpFolder = QDir::currentPath() + QStringLiteral("/") + QStringLiteral("dump/");
+    const bool real = std::strcmp(argv[2], "real") == 0;
+    auto *handler = new CrashHandler(dumpFolder.toStdWString(),
+                                     real ? MiniDumpCallback : notHandled, nullptr);
+    std::printf("pid %d installed %d\n", int(::getpid()), handler->isInstalled() ? 1 : 0);
+    std::fflush(stdout);
+
+    crashHere(argv[1]);
+    delete handler;
+    return 3; // not reached: every kind faults
+}
