@@ -7,6 +7,7 @@
 #include "net/SimpleHttpPost.h"
 #include "util/ProcessProbe.h"
 
+#include <QAbstractButton>
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -153,6 +154,8 @@ void PrepareCourse::StartClient()
                             QStringLiteral(" 请手动关闭学生端"), QMessageBox::Ok);
         running.setWindowFlags(clientBoxFlags);
         running.setDefaultButton(QMessageBox::Ok);
+        // Set here: no Qt translation is loaded, the standard texts would read OK/Cancel.
+        running.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
         running.exec();
         return;
     }
@@ -161,6 +164,8 @@ void PrepareCourse::StartClient()
                         QStringLiteral(" 学生端即将启动"), QMessageBox::Ok | QMessageBox::Cancel);
     confirm.setWindowFlags(clientBoxFlags);
     confirm.setDefaultButton(QMessageBox::Ok);
+    confirm.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+    confirm.button(QMessageBox::Cancel)->setText(QStringLiteral("取消"));
     switch (confirm.exec()) {
     case QMessageBox::Ok: {
         qDebug() << "ok";
