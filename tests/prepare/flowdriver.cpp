@@ -1,0 +1,154 @@
+// Test helper: runs the real windows the way main does and drives them from inside, since
+// the confirmed start of the student client ends the process.
+//
+//     flowdriver <ok|cancel> <channel 0|1> <display name>
+//
+// Every message box is reported on stderr as "BOX<TAB>title<TAB>text" and answered with Ok
+// (mode ok) or Cancel (mode cancel; Ok where there is no Cancel). Exit codes: 0 from the start
+// of the student client, 10 when the start button's handling returned without ending the
+// process, 20 when a step did not come within the time limit.
+
+#include "app/LogMessageHandler.h"
+#include "config/AppContext.h"
+#include "courseware/CoursewareSelect.h"
+#include "login/LoginWidget.h"
+#include "prepare/PrepareCourse.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDateTime>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <cstdio>
+
+namespace {
+
+void report(const QString &line)
+{
+    std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+    std::fflush(stderr);
+}
+
+template<typename T>
+T *child(QWidget *window, const char *name)
+{
+    return window->findChild<T *>(QLatin1String(name));
+}
+
+PrepareCourse *preparationWindow()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *prepare = qobject_cast<PrepareCourse *>(widget))
+            return prepare;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (argc != 4) {
+        report(QStringLiteral("usage: flowdriver <ok|cancel> <channel> <display name>"));
+        return 2;
+    }
+    const bool confirm = qstrcmp(argv[1], "ok") == 0;
+    const int channel = QString::fromUtf8(argv[2]).toInt();
+    const QString name = QString::fromUtf8(argv[3]);
+
+    runTimestamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
+    qInstallMessageHandler(logMessageHandler);
+
+    LoginWidget login(nullptr);
+    login.show();
+
+    // Answers every modal box as it appears.
+    QTimer boxes;
+    QObject::connect(&boxes, &QTimer::timeout, [confirm] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        report(QStringLiteral("BOX\t%1\t%2").arg(box->windowTitle(), box->text()));
+        QAbstractButton *cancel = box->button(QMessageBox::Cancel);
+        QAbstractButton *press = !confirm && cancel ? cancel : box->button(QMessageBox::Ok);
+        if (press)
+            press->click();
+        else
+            box->close();
+    });
+    boxes.start(20);
+
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    int step = 0;
+    QObject::connect(&watchdog, &QTimer::timeout, [&step] {
+        report(QStringLiteral("TIMEOUT at step %1").arg(step));
+        QCoreApplication::exit(20);
+    });
+    watchdog.start(60000);
+
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        switch (step) {
+        case 0: {
+            child<QLineEdit>(&login, "lineEdit")->setText(QStringLiteral("teacher"));
+            child<QLineEdit>(&login, "lineEdit_2")->setText(QStringLiteral("corvin123"));
+            child<QRadioButton>(&login,
+                                channel == 0 ? "radioButton_atrium" : "radioButton_brightHall")
+                    ->setChecked(true);
+            QTest::mouseClick(child<QPushButton>(&login, "pushButton"), Qt::LeftButton);
+            report(QStringLiteral("STEP login"));
+            step = 1;
+            break;
+        }
+        case 1: {
+            CoursewareSelect *select = AppContext::instance().selectWindow;
+            if (!select || !select->isVisible())
+                return;
+            auto *combo = child<QComboBox>(select, "comboBox");
+            auto *start = child<QPushButton>(select, "pushButton");
+            const int index = combo->findText(name);
+            if (index < 0 || !start->isEnabled())
+                return;
+            combo->setCurrentIndex(index);
+            QTest::mouseClick(start, Qt::LeftButton);
+            report(QStringLiteral("STEP chosen %1").arg(name));
+            step = 2;
+            break;
+        }
+        case 2: {
+            PrepareCourse *prepare = preparationWindow();
+            if (!prepare)
+                return;
+            const QString text = child<QLabel>(prepare, "label")->text();
+            if (text.contains(QStringLiteral("失败"))) {
+                report(QStringLiteral("FAILED preparation"));
+                QCoreApplication::exit(30);
+                return;
+            }
+            if (text != QStringLiteral("Corvin准备完成"))
+                return;
+            report(QStringLiteral("STEP ready"));
+            step = 3;
+            // Ends the process on a confirmed, successful start.
+            QTest::mouseClick(child<QPushButton>(prepare, "pushButton"), Qt::LeftButton);
+            report(QStringLiteral("STEP returned"));
+            QCoreApplication::exit(10);
+            break;
+        }
+        default:
+            break;
+        }
+    });
+    driver.start(20);
+
+    return app.exec();
+}

@@ -1,0 +1,319 @@
+#include "util/ProcessProbe.h"
+
+#include "StandInServer.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString replacePath = QStringLiteral("/clb/class/replaceClassStudent");
+const QString confirmBox = QStringLiteral("BOX\tCorvin助手\t 学生端即将启动");
+const QString runningBox = QStringLiteral("BOX\tCorvin助手\t 请手动关闭学生端");
+const QString failedStartBox = QStringLiteral("BOX\t提示\t学生端启动失败，请确认学生端已正确安装");
+
+struct CoursewareFile
+{
+    QString localPath;
+    QString fileType; // empty for flow files
+};
+
+const QList<CoursewareFile> coursewareFiles {
+        {QStringLiteral("flow.xml"), QString()},
+        {QStringLiteral("pages/p1.xml"), QString()},
+        {QStringLiteral("cover.png"), QStringLiteral("image")},
+        {QStringLiteral("intro.mp3"), QStringLiteral("audio")},
+        {QStringLiteral("media/clip.mp4"), QStringLiteral("video")}};
+
+QByteArray contentOf(const QString &localPath)
+{
+    return "distributed " + localPath.toUtf8();
+}
+
+bool writeFile(const QString &path, const QByteArray &content, bool executable = false)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || file.write(content) != content.size())
+        return false;
+    file.close();
+    return !executable
+            || file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                   | QFileDevice::ExeOwner);
+}
+
+QStringList filesBelow(const QString &folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(QDir(folder).relativeFilePath(it.next()));
+    files.sort();
+    return files;
+}
+
+QJsonObject scenario(const QString &download)
+{
+    QJsonArray flow;
+    QJsonArray elements;
+    for (const CoursewareFile &f : coursewareFiles) {
+        const QJsonObject element {
+                {QStringLiteral("fileName"), QFileInfo(f.localPath).fileName()},
+                {QStringLiteral("localPath"), f.localPath},
+                {QStringLiteral("filePath"), QLatin1Char('/') + f.localPath},
+                {QStringLiteral("fileMd5"),
+                 QString::fromLatin1(
+                         QCryptographicHash::hash(contentOf(f.localPath), QCryptographicHash::Md5)
+                                 .toHex())},
+                {QStringLiteral("fileType"),
+                 f.fileType.isEmpty() ? QStringLiteral("xml") : f.fileType}};
+        (f.fileType.isEmpty() ? flow : elements).append(element);
+    }
+    const QJsonObject entry {{QStringLiteral("coursewareId"), QStringLiteral("C1")},
+                             {QStringLiteral("releaseVersion"), 3},
+                             {QStringLiteral("coursewareName"), QStringLiteral("Demo")},
+                             {QStringLiteral("absolutePath"), download},
+                             {QStringLiteral("teacherId"), QStringLiteral("T2001")}};
+    QJsonArray lessons;
+    for (int channel : {0, 1})
+        lessons.append(QJsonObject {{QStringLiteral("channelId"), channel},
+                                    {QStringLiteral("teacherID"), QStringLiteral("T1001")}});
+    return QJsonObject {
+            {QStringLiteral("accounts"),
+             QJsonArray {QJsonObject {{QStringLiteral("username"), QStringLiteral("teacher")},
+                                      {QStringLiteral("password"), QStringLiteral("corvin123")},
+                                      {QStringLiteral("managerID"), QStringLiteral("T1001")},
+                                      {QStringLiteral("token"), QStringLiteral("tok")}}}},
+            {QStringLiteral("lessons"), lessons},
+            {QStringLiteral("devices"),
+             QJsonObject {{QStringLiteral("DEV-FLOW"), QJsonArray {entry}}}},
+            {QStringLiteral("resources"),
+             QJsonObject {{QStringLiteral("C1/3"),
+                           QJsonObject {{QStringLiteral("flowConfList"), flow},
+                                        {QStringLiteral("resourceElements"), elements}}}}}};
+}
+
+} // namespace
+
+// Login to launch in a child process: the real windows, driven from inside by the flow
+// driver, against the stand-in service, with both student clients installed in a temporary
+// application-data folder.
+class tst_PreparationFlow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void flow_data();
+    void flow();
+
+private:
+    StandInServer server;
+    QTemporaryDir temp;
+    QString driver; // a private copy, so that config.ini beside it is this test's alone
+};
+
+void tst_PreparationFlow::initTestCase()
+{
+#ifdef Q_OS_WIN
+    QSKIP("the student clients here are shell scripts");
+#endif
+    QVERIFY(temp.isValid());
+    QVERIFY(server.start());
+    const QString bin = temp.path() + QStringLiteral("/bin");
+    QVERIFY(QDir().mkpath(bin));
+    driver = bin + QStringLiteral("/flowdriver");
+    QVERIFY(QFile::copy(QStringLiteral(CORVIN_FLOWDRIVER), driver));
+    QVERIFY(writeFile(bin + QStringLiteral("/config.ini"),
+                      "[Server]\nCorvinHost=" + server.baseUrl().toUtf8()
+                              + "\nMD5=1\ndevID=DEV-FLOW\n"));
+}
+
+void tst_PreparationFlow::cleanup()
+{
+    server.clearRequests();
+}
+
+void tst_PreparationFlow::flow_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<QString>("heronVersion");
+    QTest::addColumn<QString>("atriumVersion");
+    QTest::addColumn<QString>("client"); // whose resource folder is filled
+    QTest::addColumn<bool>("clientRunning");
+    QTest::addColumn<QString>("startFile"); // "ok", "missing", "not executable"
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("boxes");
+
+    QTest::newRow("atrium 0.9.8 started")
+            << "ok" << 1 << ""
+            << "0.9.8"
+            << "atrium" << false << "ok" << 0 << QStringList {confirmBox};
+    QTest::newRow("heron 1.2 started") << "ok" << 0 << "1.2"
+                                       << "0.9.8"
+                                       << "heron" << false << "ok" << 0 << QStringList {confirmBox};
+    QTest::newRow("channel 1 without atrium version starts heron 1.2")
+            << "ok" << 1 << "1.2"
+            << ""
+            << "heron" << false << "ok" << 0 << QStringList {confirmBox};
+    QTest::newRow("cancel") << "cancel" << 0 << "1.2"
+                            << "0.9.8"
+                            << "heron" << false << "ok" << 10 << QStringList {confirmBox};
+    QTest::newRow("Lectern.exe running")
+            << "ok" << 1 << ""
+            << "0.9.8"
+            << "atrium" << true << "ok" << 10 << QStringList {runningBox};
+    QTest::newRow("start file not executable") << "ok" << 0 << "1.2"
+                                               << "0.9.8"
+                                               << "heron" << false << "not executable" << 10
+                                               << QStringList {confirmBox, failedStartBox};
+    QTest::newRow("start file missing")
+            << "ok" << 1 << ""
+            << "0.9.8"
+            << "atrium" << false << "missing" << 10 << QStringList {confirmBox, failedStartBox};
+}
+
+void tst_PreparationFlow::flow()
+{
+    QFETCH(QString, mode);
+    QFETCH(int, channel);
+    QFETCH(QString, heronVersion);
+    QFETCH(QString, atriumVersion);
+    QFETCH(QString, client);
+    QFETCH(bool, clientRunning);
+    QFETCH(QString, startFile);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, boxes);
+
+    const QString base = temp.path() + QLatin1Char('/')
+            + QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), '_');
+    const QString appData = base + QStringLiteral("/appdata");
+    const QString download = base + QStringLiteral("/download");
+    const QString record = base + QStringLiteral("/client-started.log");
+    const QString run = base + QStringLiteral("/run");
+    QVERIFY(QDir().mkpath(run));
+
+    for (const CoursewareFile &f : coursewareFiles)
+        QVERIFY(writeFile(download + QStringLiteral("/C1/3/") + f.localPath,
+                          contentOf(f.localPath)));
+    server.setScenario(scenario(download));
+
+    const QString startFiles[2][2]
+            = {{QStringLiteral("heron"), QStringLiteral("/heron/run.bat")},
+               {QStringLiteral("atrium"), QStringLiteral("/atrium/bin/Lectern.exe")}};
+    const QString versions[2] = {heronVersion, atriumVersion};
+    for (int i = 0; i < 2; ++i) {
+        const QString name = startFiles[i][0];
+        QByteArray ini = "[Server]\n";
+        if (!versions[i].isEmpty())
+            ini += "version=" + versions[i].toUtf8() + '\n';
+        QVERIFY(writeFile(appData + QLatin1Char('/') + name + QStringLiteral("/config.ini"), ini));
+        const QByteArray script = "#!/bin/sh\n{ date; echo " + name.toUtf8() + "; find '"
+                + QFile::encodeName(appData + QLatin1Char('/') + name + QStringLiteral("/resource"))
+                + "' -type f | sort; } >> '" + QFile::encodeName(record) + "'\n";
+        const QString path = appData + startFiles[i][1];
+        const bool isClients = name == client;
+        if (isClients && startFile == QLatin1String("missing"))
+            QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        else
+            QVERIFY(writeFile(path, script,
+                              !(isClients && startFile == QLatin1String("not executable"))));
+    }
+
+    QProcess fakeClient;
+    const auto stopFake = qScopeGuard([&fakeClient] {
+        fakeClient.kill();
+        fakeClient.waitForFinished(10000);
+    });
+    if (clientRunning) {
+        const QString fake = base + QStringLiteral("/other/Lectern.exe");
+        QVERIFY(QDir().mkpath(QFileInfo(fake).path()));
+        QVERIFY(QFile::link(QStringLiteral("/bin/sleep"), fake));
+        fakeClient.start(fake, {QStringLiteral("120")});
+        QVERIFY(fakeClient.waitForStarted(10000));
+    } else {
+        // A client still running from an earlier row would show the running box.
+        QTRY_VERIFY_WITH_TIMEOUT(!ProcessProbe::isRunning(QStringLiteral("Lectern.exe")), 15000);
+    }
+
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("APPDATA"), appData);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(run);
+    process.start(driver, {mode, QString::number(channel), QStringLiteral("Demo_3")});
+    QVERIFY(process.waitForStarted(10000));
+    const bool finished = process.waitForFinished(90000);
+    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    if (!finished)
+        process.kill();
+    QVERIFY2(finished, qPrintable(errors));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(process.exitCode() == exitCode,
+             qPrintable(QStringLiteral("exit code %1\n%2").arg(process.exitCode()).arg(errors)));
+
+    QStringList seen;
+    for (const QString &line : errors.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("BOX\t")))
+            seen.append(line);
+    }
+    QCOMPARE(seen, boxes);
+
+    // The chosen client's resource folder holds exactly the courseware, in its layout.
+    const bool typeFolders = client == QLatin1String("atrium");
+    QStringList expected {
+            QStringLiteral("xml/flow.xml"), QStringLiteral("xml/pages/p1.xml"),
+            typeFolders ? QStringLiteral("image/cover.png") : QStringLiteral("cover.png"),
+            typeFolders ? QStringLiteral("voice/intro.mp3") : QStringLiteral("intro.mp3"),
+            typeFolders ? QStringLiteral("video/media/clip.mp4")
+                        : QStringLiteral("media/clip.mp4")};
+    expected.sort();
+    const QString resource = appData + QLatin1Char('/') + client + QStringLiteral("/resource");
+    QCOMPARE(filesBelow(resource), expected);
+    const QString other = typeFolders ? QStringLiteral("heron") : QStringLiteral("atrium");
+    QVERIFY(!QFileInfo::exists(appData + QLatin1Char('/') + other + QStringLiteral("/resource")));
+
+    // Seated once, with the account of the login and the courseware's teacher.
+    const QList<RecordedRequest> seated = server.requests(replacePath);
+    QCOMPARE(seated.size(), 1);
+    QCOMPARE(seated.first().body,
+             QStringLiteral(
+                     "{\"channelId\":%1,\"masterTeacherId\":\"T2001\",\"teacherId\":\"T1001\"}")
+                     .arg(channel)
+                     .toUtf8());
+
+    // The run's log file lies in the working directory.
+    const QStringList logs
+            = QDir(run + QStringLiteral("/log")).entryList({QStringLiteral("log*.log")});
+    QCOMPARE(logs.size(), 1);
+
+    if (exitCode == 0) {
+        // The start file ran (after this process ended) and found the copied files.
+        const auto recordText = [&record] {
+            QFile file(record);
+            file.open(QIODevice::ReadOnly);
+            return QString::fromUtf8(file.readAll());
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(recordText().contains(QStringLiteral("clip.mp4")), 15000);
+        const QString text = recordText();
+        QVERIFY2(text.contains(QLatin1Char('\n') + client + QLatin1Char('\n')), qPrintable(text));
+        QVERIFY2(!text.contains(QLatin1Char('\n') + other + QLatin1Char('\n')), qPrintable(text));
+        for (const QString &path : expected)
+            QVERIFY2(text.contains(resource + QLatin1Char('/') + path), qPrintable(text));
+    } else {
+        QVERIFY(!QFileInfo::exists(record));
+    }
+}
+
+QTEST_MAIN(tst_PreparationFlow)
+#include "tst_preparationflow.moc"
