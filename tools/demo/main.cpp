@@ -2,6 +2,9 @@
 // courseware and the scenario that announces them (two complete, one with a wrong digest).
 //
 //     corvin-demo-setup <out>   ->  <out>/download/...  and  <out>/scenario.json
+//                                   <out>/appdata/{heron,atrium} (the demo's student clients)
+
+#include "DemoClients.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -151,6 +154,11 @@ int main(int argc, char *argv[])
             {QStringLiteral("resources"), resources}};
     if (!writeFile(out + QStringLiteral("/scenario.json"), QJsonDocument(scenario).toJson())) {
         std::fprintf(stderr, "cannot write %s/scenario.json\n", qPrintable(out));
+        return 1;
+    }
+    QString clientError;
+    if (!writeDemoClients(out, &clientError)) {
+        std::fprintf(stderr, "%s\n", qPrintable(clientError));
         return 1;
     }
     std::printf("demo data in %s (device id %s)\n", qPrintable(out), demoDevice);
