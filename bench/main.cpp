@@ -6,6 +6,7 @@
 // A new section is one function in a .cpp of its own and one row in the table below.
 
 #include "BenchCommon.h"
+#include "CopyBench.h"
 #include "HashBench.h"
 #include "VerifyBench.h"
 
@@ -22,6 +23,9 @@ const Bench::Section sections[] = {
          "courseware verification vs md5sum -P2, GUI-thread block (--courseware N, --files N, "
          "--file-size MiB, --rounds N, --dir PATH, --keep)",
          &Bench::runVerify},
+        {"copy",
+         "resource copy vs cp -r (--size MiB, --file-size MiB, --rounds N, --dir PATH, --keep)",
+         &Bench::runCopy},
 };
 
 void usage()
