@@ -4,6 +4,9 @@
 #include <QtGlobal>
 
 #ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX // keeps windows.h's min/max macros away from Qt's headers
+#endif
 #include <windows.h>
 #endif
 

@@ -1,0 +1,483 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <cstring>
+#include <elf.h>
+
+// Crashes the helper process (installs the crash handler as main does, then faults in
+// crashHere()) and reads back the dump, the log and how the process ended.
+class tst_CrashDump : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void dumpOnCrash_data();
+    void dumpOnCrash();
+    void noDumpFolder();
+    void notHandledGoesToPreviousHandler_data();
+    void notHandledGoesToPreviousHandler();
+    void eachCrashGetsItsOwnDump();
+    void lldbShowsCrashingFunction_data();
+    void lldbShowsCrashingFunction();
+
+private:
+    struct Run
+    {
+        QProcess::ExitStatus status = QProcess::NormalExit;
+        int code = 0;
+        qint64 pid = 0;
+        QByteArray out;
+        QByteArray err;
+    };
+    Run crash(const QString &workDir, const QString &kind, const QString &callback,
+              bool previousHandler);
+};
+
+namespace {
+
+const QString guidName
+        = QStringLiteral("^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\.dmp$");
+
+QString logText(const QString &workDir)
+{
+    const QDir logDir(workDir + QStringLiteral("/log"));
+    QString text;
+    for (const QString &name : logDir.entryList(QDir::Files)) {
+        QFile file(logDir.filePath(name));
+        if (file.open(QIODevice::ReadOnly))
+            text += QString::fromUtf8(file.readAll());
+    }
+    return text;
+}
+
+// The build-id note of an ELF file on disk.
+QByteArray elfBuildId(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const QByteArray bytes = file.readAll();
+    Elf64_Ehdr header;
+    if (bytes.size() < int(sizeof header))
+        return QByteArray();
+    std::memcpy(&header, bytes.constData(), sizeof header);
+    for (int i = 0; i < header.e_phnum; ++i) {
+        Elf64_Phdr ph;
+        const qint64 at = qint64(header.e_phoff) + qint64(i) * header.e_phentsize;
+        if (at + qint64(sizeof ph) > bytes.size())
+            return QByteArray();
+        std::memcpy(&ph, bytes.constData() + at, sizeof ph);
+        if (ph.p_type != PT_NOTE)
+            continue;
+        qint64 n = qint64(ph.p_offset);
+        const qint64 end = n + qint64(ph.p_filesz);
+        while (n + qint64(sizeof(Elf64_Nhdr)) <= end && end <= bytes.size()) {
+            Elf64_Nhdr note;
+            std::memcpy(&note, bytes.constData() + n, sizeof note);
+            const qint64 name = n + qint64(sizeof note);
+            const qint64 desc = name + ((note.n_namesz + 3) & ~3u);
+            if (note.n_type == NT_GNU_BUILD_ID && note.n_namesz == 4
+                && std::memcmp(bytes.constData() + name, "GNU", 4) == 0)
+                return bytes.mid(int(desc), int(note.n_descsz));
+            n = desc + ((note.n_descsz + 3) & ~3u);
+        }
+    }
+    return QByteArray();
+}
+
+// Reads a minidump as LLDB does and checks what a backtrace needs.
+class DumpReader
+{
+public:
+    explicit DumpReader(const QByteArray &bytes) : bytes(bytes) { }
+
+    template<typename T>
+    T at(qint64 offset) const
+    {
+        T value;
+        std::memset(&value, 0, sizeof value);
+        if (offset >= 0 && offset + qint64(sizeof value) <= bytes.size())
+            std::memcpy(&value, bytes.constData() + offset, sizeof value);
+        return value;
+    }
+    bool inBounds(quint64 rva, quint64 size) const { return rva + size <= quint64(bytes.size()); }
+
+    struct Stream
+    {
+        quint32 size = 0;
+        quint32 rva = 0;
+        bool present = false;
+    };
+    QMap<quint32, Stream> streams;
+    QStringList problems;
+
+    void readDirectory()
+    {
+        if (bytes.left(4) != "MDMP")
+            problems << QStringLiteral("signature");
+        if ((at<quint32>(4) & 0xffff) != 0xa793)
+            problems << QStringLiteral("version");
+        const quint32 count = at<quint32>(8);
+        const quint32 directory = at<quint32>(12);
+        if (!inBounds(directory, quint64(count) * 12))
+            problems << QStringLiteral("directory out of bounds");
+        for (quint32 i = 0; i < count; ++i) {
+            const quint32 type = at<quint32>(directory + 12 * i);
+            Stream s;
+            s.size = at<quint32>(directory + 12 * i + 4);
+            s.rva = at<quint32>(directory + 12 * i + 8);
+            s.present = true;
+            if (streams.contains(type))
+                problems << QStringLiteral("duplicate stream %1").arg(type);
+            if (!inBounds(s.rva, s.size))
+                problems << QStringLiteral("stream %1 out of bounds").arg(type);
+            streams.insert(type, s);
+        }
+    }
+
+    QString string(quint32 rva) const
+    {
+        const quint32 length = at<quint32>(rva);
+        if (!inBounds(quint64(rva) + 4, length))
+            return QString();
+        return QString::fromUtf16(reinterpret_cast<const ushort *>(bytes.constData() + rva + 4),
+                                  int(length / 2));
+    }
+
+    QByteArray bytes;
+};
+
+} // namespace
+
+tst_CrashDump::Run tst_CrashDump::crash(const QString &workDir, const QString &kind,
+                                        const QString &callback, bool previousHandler)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // Under the sanitizers their own fault handlers would stand in for "the handler before".
+    env.insert(QStringLiteral("ASAN_OPTIONS"),
+               env.value(QStringLiteral("ASAN_OPTIONS"))
+                       + QStringLiteral(":handle_segv=0:handle_sigbus=0:handle_sigfpe=0"
+                                        ":handle_sigill=0:handle_abort=0"));
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(workDir);
+    QStringList args = {QStringLiteral("-c"), QStringLiteral("ulimit -c 0 && exec \"$0\" \"$@\""),
+                        QStringLiteral(CORVIN_CRASH_HELPER), kind, callback};
+    if (previousHandler)
+        args << QStringLiteral("--previous");
+    // The shell only switches core files off; exec keeps the helper's pid and its end.
+    process.start(QStringLiteral("/bin/sh"), args);
+    Run run;
+    if (!process.waitForStarted() || !process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        run.code = -1000;
+        return run;
+    }
+    run.status = process.exitStatus();
+    run.code = process.exitCode();
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^pid (\\d+) installed 1$"),
+                                                         QRegularExpression::MultilineOption)
+                                              .match(QString::fromUtf8(run.out));
+    run.pid = m.hasMatch() ? m.captured(1).toLongLong() : 0;
+    return run;
+}
+
+void tst_CrashDump::dumpOnCrash_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("null pointer write") << "segv" << SIGSEGV;
+    QTest::newRow("abort") << "abrt" << SIGABRT;
+    QTest::newRow("division by zero") << "fpe" << SIGFPE;
+    QTest::newRow("illegal instruction") << "ill" << SIGILL;
+    QTest::newRow("page past end of file") << "bus" << SIGBUS;
+}
+
+void tst_CrashDump::dumpOnCrash()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, signalNumber);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString workDir = QDir(dir.path()).canonicalPath();
+    QVERIFY(QDir(workDir).mkdir(QStringLiteral("dump")));
+
+    const Run run = crash(workDir, kind, QStringLiteral("real"), true);
+    QVERIFY2(run.pid > 0, run.out.constData());
+    // The callback answered true: the process ends by its signal, under the default action,
+    // without passing through the handler installed before.
+    QCOMPARE(run.status, QProcess::CrashExit);
+    QCOMPARE(run.code, signalNumber);
+    QVERIFY2(!run.err.contains("previous handler"), run.err.constData());
+
+    const QStringList dumps = QDir(workDir + QStringLiteral("/dump")).entryList(QDir::Files);
+    QCOMPARE(dumps.size(), 1);
+    const QString name = dumps.first();
+    QVERIFY2(QRegularExpression(guidName).match(name).hasMatch(), qPrintable(name));
+    const QString guid = name.left(36);
+
+    const QString expectedLine
+            = QStringLiteral("\r\nContent:dump guid is  \"%1\"  dump path is :  \"%2\"")
+                      .arg(guid, workDir + QStringLiteral("/dump/"));
+    const QString log = logText(workDir);
+    QVERIFY2(log.contains(expectedLine), qPrintable(log));
+    QVERIFY(log.contains(QStringLiteral("MiniDumpCallback.cpp bool MiniDumpCallback(")));
+    QVERIFY(!log.contains(QStringLiteral("dump failed")));
+
+    QFile file(workDir + QStringLiteral("/dump/") + name);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    DumpReader dump(file.readAll());
+    QCOMPARE(file.permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
+    dump.readDirectory();
+    QVERIFY2(dump.problems.isEmpty(), qPrintable(dump.problems.join(QLatin1Char(','))));
+    for (quint32 type : {3u, 4u, 5u, 6u, 7u, 15u, 0x47670004u, 0x47670009u})
+        QVERIFY2(dump.streams.value(type).present, qPrintable(QString::number(type, 16)));
+
+    const DumpReader::Stream system = dump.streams.value(7);
+    QCOMPARE(system.size, 56u);
+    QCOMPARE(dump.at<quint16>(system.rva), quint16(9));
+    QCOMPARE(dump.at<quint32>(system.rva + 20), 0x8201u);
+    QVERIFY(dump.string(dump.at<quint32>(system.rva + 24)).startsWith(QStringLiteral("Linux ")));
+
+    const DumpReader::Stream misc = dump.streams.value(15);
+    QCOMPARE(misc.size, 24u);
+    QCOMPARE(dump.at<quint32>(misc.rva + 4) & 1u, 1u);
+    QCOMPARE(qint64(dump.at<quint32>(misc.rva + 8)), run.pid);
+
+    const DumpReader::Stream threads = dump.streams.value(3);
+    QCOMPARE(threads.size, 4u + 48u);
+    QCOMPARE(dump.at<quint32>(threads.rva), 1u);
+    const quint32 thread = threads.rva + 4;
+    const quint32 threadId = dump.at<quint32>(thread);
+    const quint64 stackStart = dump.at<quint64>(thread + 24);
+    const quint32 stackSize = dump.at<quint32>(thread + 32);
+    const quint32 stackRva = dump.at<quint32>(thread + 36);
+    const quint32 contextSize = dump.at<quint32>(thread + 40);
+    const quint32 contextRva = dump.at<quint32>(thread + 44);
+    QCOMPARE(contextSize, 1232u);
+    QVERIFY(dump.inBounds(contextRva, contextSize));
+    QVERIFY(dump.inBounds(stackRva, stackSize));
+    // The helper crashes on its main thread, whose id is the pid.
+    QCOMPARE(qint64(threadId), run.pid);
+    const quint32 flags = dump.at<quint32>(contextRva + 0x30);
+    QCOMPARE(flags & 0x0010000bu, 0x0010000bu);
+    QCOMPARE(flags & 0x80000000u, 0u);
+    const quint64 rsp = dump.at<quint64>(contextRva + 0x98);
+    const quint64 rip = dump.at<quint64>(contextRva + 0xf8);
+    QVERIFY(stackSize > 0);
+    QVERIFY(stackStart <= rsp && rsp < stackStart + stackSize);
+
+    const DumpReader::Stream memory = dump.streams.value(5);
+    const quint32 ranges = dump.at<quint32>(memory.rva);
+    QCOMPARE(memory.size, 4u + 16u * ranges);
+    bool stackListed = false;
+    for (quint32 i = 0; i < ranges; ++i) {
+        const quint32 d = memory.rva + 4 + 16 * i;
+        stackListed = stackListed
+                || (dump.at<quint64>(d) == stackStart && dump.at<quint32>(d + 8) == stackSize
+                    && dump.at<quint32>(d + 12) == stackRva);
+    }
+    QVERIFY(stackListed);
+
+    const DumpReader::Stream exception = dump.streams.value(6);
+    QCOMPARE(exception.size, 168u);
+    QCOMPARE(dump.at<quint32>(exception.rva), threadId);
+    QCOMPARE(dump.at<quint32>(exception.rva + 8), quint32(signalNumber));
+    QCOMPARE(dump.at<quint32>(exception.rva + 160), contextSize);
+    QCOMPARE(dump.at<quint32>(exception.rva + 164), contextRva);
+    const qint32 code = dump.at<qint32>(exception.rva + 12);
+    const quint64 address = dump.at<quint64>(exception.rva + 24);
+    if (kind == QLatin1String("segv")) {
+        QCOMPARE(code, SEGV_MAPERR);
+        QCOMPARE(address, quint64(0));
+    } else if (kind == QLatin1String("abrt")) {
+        QCOMPARE(code, SI_TKILL);
+    } else if (kind == QLatin1String("fpe")) {
+        QCOMPARE(code, FPE_INTDIV);
+        QCOMPARE(address, rip);
+    }
+
+    // The helper's own module, with the build-id of the file on disk and the fault inside it
+    // (abort faults in the C library instead).
+    const DumpReader::Stream modules = dump.streams.value(4);
+    const quint32 moduleCount = dump.at<quint32>(modules.rva);
+    QCOMPARE(modules.size, 4u + 108u * moduleCount);
+    const QString helper = QFileInfo(QStringLiteral(CORVIN_CRASH_HELPER)).canonicalFilePath();
+    bool helperFound = false;
+    bool libcFound = false;
+    for (quint32 i = 0; i < moduleCount; ++i) {
+        const quint32 m = modules.rva + 4 + 108 * i;
+        const QString path = dump.string(dump.at<quint32>(m + 20));
+        const quint64 base = dump.at<quint64>(m);
+        const quint32 size = dump.at<quint32>(m + 8);
+        const quint32 cvSize = dump.at<quint32>(m + 76);
+        const quint32 cvRva = dump.at<quint32>(m + 80);
+        QVERIFY(dump.inBounds(cvRva, cvSize));
+        if (QFileInfo(path).fileName().startsWith(QStringLiteral("libc.so")))
+            libcFound = true;
+        if (path != helper)
+            continue;
+        helperFound = true;
+        QCOMPARE(dump.at<quint32>(cvRva), 0x4270454cu);
+        const QByteArray id = dump.bytes.mid(int(cvRva + 4), int(cvSize - 4));
+        QVERIFY(!id.isEmpty());
+        QCOMPARE(id.toHex(), elfBuildId(helper).toHex());
+        if (kind != QLatin1String("abrt"))
+            QVERIFY(base <= rip && rip < base + size);
+    }
+    QVERIFY2(helperFound, qPrintable(helper));
+    QVERIFY(libcFound);
+
+    const DumpReader::Stream maps = dump.streams.value(0x47670009);
+    const QByteArray mapsText = dump.bytes.mid(int(maps.rva), int(maps.size));
+    QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]+-[0-9a-f]+ [-r][-w][-x][ps] "))
+                    .match(QString::fromUtf8(mapsText))
+                    .hasMatch());
+    QVERIFY(mapsText.contains(helper.toUtf8()));
+    const DumpReader::Stream status = dump.streams.value(0x47670004);
+    QVERIFY(dump.bytes.mid(int(status.rva), int(status.size))
+                    .contains(QByteArray("\nPid:\t") + QByteArray::number(run.pid) + '\n'));
+}
+
+void tst_CrashDump::noDumpFolder()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString workDir = QDir(dir.path()).canonicalPath();
+
+    const Run run = crash(workDir, QStringLiteral("segv"), QStringLiteral("real"), false);
+    QVERIFY2(run.pid > 0, run.out.constData());
+    // "dump failed" makes the callback answer false; with nothing installed before, the crash
+    // ends the process by its signal.
+    QCOMPARE(run.status, QProcess::CrashExit);
+    QCOMPARE(run.code, int(SIGSEGV));
+    // Nothing but the log: the folder is not created and no dump lands elsewhere.
+    QCOMPARE(QDir(workDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList {QStringLiteral("log")});
+    const QString log = logText(workDir);
+    QVERIFY2(log.contains(QStringLiteral("\r\nContent:dump failed")), qPrintable(log));
+    QVERIFY(!log.contains(QStringLiteral("dump guid is")));
+}
+
+void tst_CrashDump::notHandledGoesToPreviousHandler_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<bool>("withFolder");
+    QTest::addColumn<QString>("callback");
+    QTest::newRow("callback answers false, fault") << "segv" << SIGSEGV << true << "false";
+    QTest::newRow("callback answers false, abort") << "abrt" << SIGABRT << true << "false";
+    QTest::newRow("dump failed, fault") << "segv" << SIGSEGV << false << "real";
+    QTest::newRow("dump failed, division") << "fpe" << SIGFPE << false << "real";
+}
+
+void tst_CrashDump::notHandledGoesToPreviousHandler()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, signalNumber);
+    QFETCH(bool, withFolder);
+    QFETCH(QString, callback);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString workDir = QDir(dir.path()).canonicalPath();
+    if (withFolder)
+        QVERIFY(QDir(workDir).mkdir(QStringLiteral("dump")));
+
+    const Run run = crash(workDir, kind, callback, true);
+    QVERIFY2(run.pid > 0, run.out.constData());
+    // The earlier handler gets the crash once, then ends the process by the signal.
+    const QByteArray marker = QStringLiteral("previous handler: %1\n")
+                                      .arg(signalNumber, 2, 10, QLatin1Char('0'))
+                                      .toUtf8();
+    QCOMPARE(run.err.count(marker), 1);
+    QCOMPARE(run.status, QProcess::CrashExit);
+    QCOMPARE(run.code, signalNumber);
+
+    const QStringList dumps = QDir(workDir + QStringLiteral("/dump")).entryList(QDir::Files);
+    QCOMPARE(dumps.size(), withFolder ? 1 : 0);
+    const QString log = logText(workDir);
+    QCOMPARE(log.contains(QStringLiteral("dump guid is")), withFolder);
+    QCOMPARE(log.contains(QStringLiteral("dump failed")), !withFolder);
+}
+
+void tst_CrashDump::eachCrashGetsItsOwnDump()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString workDir = QDir(dir.path()).canonicalPath();
+    QVERIFY(QDir(workDir).mkdir(QStringLiteral("dump")));
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(crash(workDir, QStringLiteral("segv"), QStringLiteral("real"), false).code,
+                 int(SIGSEGV));
+    const QStringList dumps = QDir(workDir + QStringLiteral("/dump")).entryList(QDir::Files);
+    QCOMPARE(dumps.size(), 3);
+    for (const QString &name : dumps)
+        QVERIFY(logText(workDir).contains(name.left(36)));
+}
+
+void tst_CrashDump::lldbShowsCrashingFunction_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("stopReason");
+    QTest::newRow("segv") << "segv"
+                          << "signal SIGSEGV";
+    QTest::newRow("fpe") << "fpe"
+                         << "signal SIGFPE";
+    QTest::newRow("abrt") << "abrt"
+                          << "signal SIGABRT";
+}
+
+void tst_CrashDump::lldbShowsCrashingFunction()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, stopReason);
+    const QString lldb = QStandardPaths::findExecutable(QStringLiteral("lldb"));
+    if (lldb.isEmpty())
+        QSKIP("lldb is not installed (scripts/test.sh installs it)");
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString workDir = QDir(dir.path()).canonicalPath();
+    QVERIFY(QDir(workDir).mkdir(QStringLiteral("dump")));
+    QCOMPARE(crash(workDir, kind, QStringLiteral("real"), false).status, QProcess::CrashExit);
+    const QStringList dumps = QDir(workDir + QStringLiteral("/dump")).entryList(QDir::Files);
+    QCOMPARE(dumps.size(), 1);
+
+    QProcess debugger;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // Debian's lldb 14 looks for its Python module here; without it it only complains.
+    env.insert(QStringLiteral("PYTHONPATH"),
+               QStringLiteral("/usr/lib/llvm-14/lib/python3.11/dist-packages"));
+    debugger.setProcessEnvironment(env);
+    debugger.setProcessChannelMode(QProcess::MergedChannels);
+    debugger.start(lldb,
+                   {QStringLiteral("-b"), QStringLiteral("-o"), QStringLiteral("bt"),
+                    QStringLiteral("--core"), workDir + QStringLiteral("/dump/") + dumps.first(),
+                    QStringLiteral(CORVIN_CRASH_HELPER)});
+    QVERIFY(debugger.waitForFinished(120000));
+    const QString output = QString::fromUtf8(debugger.readAll());
+    QVERIFY2(output.contains(QStringLiteral("stop reason = ") + stopReason), qPrintable(output));
+    // The crashing thread's frames, down from the fault: crashHere and its caller main. A fault
+    // happens in crashHere itself; abort() is entered from it.
+    const QRegularExpressionMatch frame
+            = QRegularExpression(QStringLiteral("frame #(\\d+): 0x[0-9a-f]+ "
+                                                "corvin_crash_helper`(::)?crashHere\\("))
+                      .match(output);
+    QVERIFY2(frame.hasMatch(), qPrintable(output));
+    if (kind != QLatin1String("abrt"))
+        QCOMPARE(frame.captured(1), QStringLiteral("0"));
+    QVERIFY2(output.contains(QStringLiteral("corvin_crash_helper`main(")), qPrintable(output));
+}
+
+QTEST_GUILESS_MAIN(tst_CrashDump)
+#include "tst_crashdump.moc"
