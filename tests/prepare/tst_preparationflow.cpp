@@ -7,11 +7,21 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
+
+// Ends a child process however the test function is left.
+struct ProcessStopper
+{
+    QProcess *process;
+    ~ProcessStopper()
+    {
+        process->kill();
+        process->waitForFinished(10000);
+    }
+};
 
 const QString replacePath = QStringLiteral("/clb/class/replaceClassStudent");
 const QString confirmBox = QStringLiteral("BOX\tCorvin助手\t 学生端即将启动");
@@ -230,10 +240,7 @@ void tst_PreparationFlow::flow()
     }
 
     QProcess fakeClient;
-    const auto stopFake = qScopeGuard([&fakeClient] {
-        fakeClient.kill();
-        fakeClient.waitForFinished(10000);
-    });
+    const ProcessStopper stopper {&fakeClient};
     if (clientRunning) {
         const QString fake = base + QStringLiteral("/other/Lectern.exe");
         QVERIFY(QDir().mkpath(QFileInfo(fake).path()));

@@ -17,7 +17,6 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -32,6 +31,17 @@ using TestSupport::MessageCapture;
 using TestSupport::ModalSeen;
 
 namespace {
+
+// Ends a child process however the test function is left.
+struct ProcessStopper
+{
+    QProcess *process;
+    ~ProcessStopper()
+    {
+        process->kill();
+        process->waitForFinished(10000);
+    }
+};
 
 const QString replacePath = QStringLiteral("/clb/class/replaceClassStudent");
 const QString failureText
@@ -434,10 +444,7 @@ void tst_PrepareCourse::runningClientBox()
     QProcess client;
     client.start(fake, {QStringLiteral("60")});
     QVERIFY(client.waitForStarted(10000));
-    const auto stopClient = qScopeGuard([&client] {
-        client.kill();
-        client.waitForFinished(10000);
-    });
+    const ProcessStopper stopper {&client};
 
     QVERIFY(loadList(1));
     PrepareCourse *w = open();
