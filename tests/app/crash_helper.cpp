@@ -53,7 +53,7 @@ volatile int sink;
 extern "C" __attribute__((noinline, no_sanitize("undefined"))) void crashHere(const char *kind)
 {
     if (std::strcmp(kind, "segv") == 0) {
-        int *volatile nowhere = nullptr;
+        volatile int *volatile nowhere = nullptr;
         *nowhere = 42;
     } else if (std::strcmp(kind, "fpe") == 0) {
         // Both operands volatile: GCC turns 1 / x into a comparison that cannot trap.
