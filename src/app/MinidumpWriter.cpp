@@ -185,6 +185,8 @@ const quint32 contextFloatingPoint = 0x8;
 
 // The x86-64 ABI lets leaf functions use 128 bytes below the stack pointer.
 const quint64 redZone = 128;
+// How far below a mapping a stack pointer that overflowed it may be (one big frame).
+const quint64 overflowReach = 64 * 1024;
 
 // Appends records to the dump file at growing offsets; remembers the first failure.
 class Output
@@ -634,7 +636,18 @@ bool MinidumpWriter::write(int fd, const CrashContext &crash)
 
     // The crashed thread's stack, from below the red zone up to the end of its mapping.
     MdMemoryDescriptor stack = {0, {0, 0}};
-    if (const Region *region = regionAt(stackPointer)) {
+    const Region *region = regionAt(stackPointer);
+    // After a stack overflow the stack pointer sits in the guard gap just below the stack; the
+    // frames that ran it out start at the mapping above.
+    if (!region && stackPointer) {
+        for (int i = 0; i < regionCount; ++i) {
+            const Region &r = regions[i];
+            if (r.readable && r.start > stackPointer && r.start - stackPointer <= overflowReach
+                && (!region || r.start < region->start))
+                region = &r;
+        }
+    }
+    if (region) {
         quint64 from
                 = stackPointer >= region->start + redZone ? stackPointer - redZone : region->start;
         from &= ~quint64(15);

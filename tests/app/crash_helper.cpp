@@ -1,5 +1,8 @@
 // Crashes on purpose after installing the crash handler the way main does.
-// Usage: corvin_crash_helper <segv|abrt|fpe|ill|bus> <real|false> [--previous]
+// Usage: corvin_crash_helper <kind> <real|false> [--previous]
+//   kind: segv, abrt, fpe, ill, bus (fault in crashHere on the main thread), thread (segv on a
+//         second thread), overflow (main thread's stack runs out), locked (segv while this
+//         thread holds the log lock)
 //   real:       MiniDumpCallback itself is the completion callback (its answer is the outcome)
 //   false:      MiniDumpCallback runs, but the handler is told the crash was not handled
 //   --previous: installs a handler before the crash handler that reports on stderr
@@ -18,6 +21,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -78,6 +82,14 @@ extern "C" __attribute__((noinline, no_sanitize("undefined"))) void crashHere(co
     sink = sink + 1;
 }
 
+// Recurses until the stack runs out; the array keeps every frame big and alive.
+extern "C" __attribute__((noinline)) int overflowHere(int depth)
+{
+    volatile char frame[512];
+    frame[0] = char(depth);
+    return overflowHere(depth + 1) + frame[0];
+}
+
 int main(int argc, char *argv[])
 {
     if (argc < 3)
@@ -103,7 +115,18 @@ int main(int argc, char *argv[])
     std::printf("pid %d installed %d\n", int(::getpid()), handler->isInstalled() ? 1 : 0);
     std::fflush(stdout);
 
-    crashHere(argv[1]);
+    if (std::strcmp(argv[1], "thread") == 0) {
+        std::thread worker([] { crashHere("segv"); });
+        worker.join();
+    } else if (std::strcmp(argv[1], "overflow") == 0) {
+        sink = overflowHere(0);
+    } else if (std::strcmp(argv[1], "locked") == 0) {
+        // As if the thread had crashed inside the log handler.
+        logMutex.lock();
+        crashHere("segv");
+    } else {
+        crashHere(argv[1]);
+    }
     delete handler;
     return 3; // not reached: every kind faults
 }
