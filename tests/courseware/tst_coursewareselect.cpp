@@ -4,6 +4,7 @@
 #include "prepare/PrepareCourse.h"
 
 #include "CoursewareFixture.h"
+#include "MalformedBodies.h"
 #include "StandInServer.h"
 #include "TestSupport.h"
 
@@ -40,6 +41,8 @@ private slots:
     void twoOfThreePass();
     void nonePasses();
     void listReplyNotJson();
+    void malformedListReplies_data();
+    void malformedListReplies();
     void failedListRequest_data();
     void failedListRequest();
     void startButton();
@@ -248,6 +251,39 @@ void tst_CoursewareSelect::listReplyNotJson()
     QCOMPARE(tip->text(), nothingText);
     QCOMPARE(button->text(), QStringLiteral("确定"));
     QVERIFY(!button->isEnabled());
+}
+
+void tst_CoursewareSelect::malformedListReplies_data()
+{
+    MalformedBodies::addRows();
+}
+
+// An empty body is a failed request; any other bad body reads as a list without usable courseware.
+void tst_CoursewareSelect::malformedListReplies()
+{
+    QFETCH(QByteArray, body);
+    ScriptedReply reply;
+    reply.body = body;
+    server.script(listPath, reply);
+    window.reset(new CoursewareSelect);
+    window->showNormal();
+    auto *combo = window->findChild<QComboBox *>(QStringLiteral("comboBox"));
+    auto *button = window->findChild<QPushButton *>(QStringLiteral("pushButton"));
+    auto *tip = window->findChild<QLabel *>(QStringLiteral("error_tip"));
+    if (body.isEmpty()) {
+        QTRY_COMPARE_WITH_TIMEOUT(tip->text(), failedText, 15000);
+        QCOMPARE(combo->count(), 0);
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(combo->count(), 1, 15000);
+        QCOMPARE(combo->itemText(0), QStringLiteral("无"));
+        QCOMPARE(tip->text(), nothingText);
+        QCOMPARE(button->text(), QStringLiteral("确定"));
+    }
+    QCOMPARE(tip->palette().color(QPalette::WindowText), QColor(Qt::red));
+    QVERIFY(!button->isEnabled());
+    QVERIFY(window->isVisible());
+    // Whatever records the reply made, their resource requests have all been answered.
+    QThreadPool::globalInstance()->waitForDone();
 }
 
 void tst_CoursewareSelect::failedListRequest_data()

@@ -3,6 +3,7 @@
 #include "courseware/CoursewareSelect.h"
 #include "prepare/PrepareCourse.h"
 
+#include "MalformedBodies.h"
 #include "StandInServer.h"
 #include "TestSupport.h"
 
@@ -177,6 +178,8 @@ private slots:
     void formAndFirstTick();
     void unknownNameStaysPreparing();
     void readyState();
+    void malformedClassStudentReplies_data();
+    void malformedClassStudentReplies();
     void failedState();
     void missingClientFails();
     void equalCountsWaitForTheTask();
@@ -258,6 +261,7 @@ void tst_PrepareCourse::cleanup()
     context.channelId = -1;
     context.managerId.clear();
     server.setScenario(QJsonObject());
+    server.clearScripts();
     server.clearRequests();
 }
 
@@ -376,6 +380,46 @@ void tst_PrepareCourse::readyState()
     QVERIFY(capture.contains(QStringLiteral("[PrepareCourse][replaceClassStudent]")));
     // Ready is final: no second request on later ticks.
     QTest::qWait(300);
+    QCOMPARE(server.requests(replacePath).size(), 1);
+}
+
+void tst_PrepareCourse::malformedClassStudentReplies_data()
+{
+    MalformedBodies::addRows();
+}
+
+// The reply is only logged: whatever comes back, the window stays Ready and can start the client.
+void tst_PrepareCourse::malformedClassStudentReplies()
+{
+    QFETCH(QByteArray, body);
+    ScriptedReply reply;
+    reply.body = body;
+    server.script(replacePath, reply);
+    QVERIFY(loadList(2));
+    MessageCapture capture;
+    PrepareCourse *w = open();
+    const auto replyLogged = [&capture] {
+        for (const auto &message : capture.messages()) {
+            if (message.function.contains(QStringLiteral("on_replaceClassStudent")))
+                return message.text;
+        }
+        return QString();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!replyLogged().isEmpty(), 15000);
+    // The reply text ends at a NUL byte, as the request client hands it on.
+    const int nul = body.indexOf('\0');
+    QCOMPARE(replyLogged(), debugText(QString::fromUtf8(nul < 0 ? body : body.left(nul))));
+    QCOMPARE(label(w)->text(), QStringLiteral("Corvin准备完成"));
+    QCOMPARE(label(w)->palette().color(QPalette::WindowText), QColor(Qt::black));
+    QVERIFY(button(w)->isEnabled());
+
+    exitIsFailure = true;
+    BoxSeen seen;
+    pressInNextBox(&seen, QMessageBox::Cancel);
+    QTest::mouseClick(button(w), Qt::LeftButton);
+    QVERIFY(seen.seen);
+    QCOMPARE(seen.text, QStringLiteral(" 学生端即将启动"));
+    QVERIFY(!QFileInfo::exists(record));
     QCOMPARE(server.requests(replacePath).size(), 1);
 }
 
