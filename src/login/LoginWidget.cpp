@@ -101,7 +101,9 @@ void LoginWidget::on_login(QString body)
     QJsonObject reply;
     if (!parseObject(body, &reply)) {
         ui->pushButton->setEnabled(true);
-        ui->error_tip->setText(body);
+        // An empty reply means the request itself failed; a cleared label would tell nothing.
+        ui->error_tip->setText(body.isEmpty() ? QStringLiteral("登录失败，请检查网络后重试")
+                                              : body);
         return;
     }
     if (!reply.contains(QLatin1String("code"))) {
@@ -149,6 +151,8 @@ void LoginWidget::on_check_lesson(QString body)
         QMessageBox::information(this, QStringLiteral("提示"),
                                  QStringLiteral("未检测到相关课程，请确认渠道等相关信息"),
                                  QMessageBox::Ok, QMessageBox::NoButton);
+    } else if (body.isEmpty()) {
+        ui->error_tip->setText(QStringLiteral("课程查询失败，请检查网络后重试"));
     }
     ui->pushButton->setEnabled(true);
 }

@@ -82,6 +82,7 @@ private slots:
     void unreadableReplyOnlyEnablesButton_data();
     void unreadableReplyOnlyEnablesButton();
     void lessonRequestTimesOut();
+    void emptyReplyIsAFailedRequest();
     void retryAfterBoxRepeatsLogin();
     void otherChannelFindsLesson();
     void malformedReplies_data();
@@ -273,7 +274,6 @@ void tst_CurrentLesson::notSuccessShowsBox()
 void tst_CurrentLesson::unreadableReplyOnlyEnablesButton_data()
 {
     QTest::addColumn<QByteArray>("reply");
-    QTest::newRow("empty") << QByteArray();
     QTest::newRow("plain text") << QByteArray("success");
     QTest::newRow("array") << QByteArray("[{\"success\":true}]");
     QTest::newRow("truncated") << QByteArray("{\"success\":true");
@@ -314,6 +314,25 @@ void tst_CurrentLesson::lessonRequestTimesOut()
     QVERIFY(!button(w)->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(button(w)->isEnabled(), 10000);
     QCOMPARE(boxes.shown, 0);
+    // A failed request says so; it does not leave the teacher with a silent button.
+    QCOMPARE(w.findChild<QLabel *>(QStringLiteral("error_tip"))->text(),
+             QStringLiteral("课程查询失败，请检查网络后重试"));
+    QVERIFY(!AppContext::instance().selectWindow);
+}
+
+void tst_CurrentLesson::emptyReplyIsAFailedRequest()
+{
+    server.script(lessonPath, ScriptedReply {500, QByteArray()});
+    LoginWidget w;
+    w.show();
+    auto *tip = w.findChild<QLabel *>(QStringLiteral("error_tip"));
+    tip->setText(QStringLiteral("earlier"));
+    BoxObserver boxes(button(w), true);
+    login(w, QStringLiteral("teacher"), QStringLiteral("corvin123"), 1);
+    QTRY_COMPARE(server.requests(lessonPath).size(), 1);
+    QTRY_VERIFY(button(w)->isEnabled());
+    QCOMPARE(boxes.shown, 0);
+    QCOMPARE(tip->text(), QStringLiteral("课程查询失败，请检查网络后重试"));
     QVERIFY(!AppContext::instance().selectWindow);
 }
 

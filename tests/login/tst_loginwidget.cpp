@@ -78,6 +78,8 @@ private slots:
     void returnKey();
     void malformedReplies_data();
     void malformedReplies();
+    void configNotIni_data();
+    void configNotIni();
 
 private:
     template<typename T>
@@ -113,8 +115,8 @@ void tst_LoginWidget::init()
     context.managerId.clear();
     context.token.clear();
     context.selectWindow = nullptr;
-    // No lesson on the stand-in: an empty answer ends the check without a box.
-    server.script(lessonPath, ScriptedReply {200, QByteArray()});
+    // No lesson on the stand-in: a reply that is not JSON ends the check without a box or tip.
+    server.script(lessonPath, ScriptedReply {200, QByteArray("no lesson")});
 }
 
 void tst_LoginWidget::cleanup()
@@ -490,7 +492,7 @@ void tst_LoginWidget::networkFailure()
     button(w)->click();
     QVERIFY(!button(w)->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(button(w)->isEnabled(), 10000);
-    QCOMPARE(tip(w)->text(), QString());
+    QCOMPARE(tip(w)->text(), QStringLiteral("登录失败，请检查网络后重试"));
     QVERIFY(capture.contains(QStringLiteral("[LoginWidget][on_login]")));
     QVERIFY(server.requests(lessonPath).isEmpty());
     if (timeOut)
@@ -568,10 +570,43 @@ void tst_LoginWidget::malformedReplies()
         // Refused: the tip names the reason or shows the text as it arrived (up to a NUL).
         const QString received = QString::fromUtf8(
                 body.constData(), int(qstrnlen(body.constData(), uint(body.size()))));
-        const QStringList reasons {received, QStringLiteral("请联系运维人员"),
-                                   QStringLiteral("用户名或密码错误!")};
+        const QStringList reasons {
+                received.isEmpty() ? QStringLiteral("登录失败，请检查网络后重试") : received,
+                QStringLiteral("请联系运维人员"), QStringLiteral("用户名或密码错误!")};
         QVERIFY2(reasons.contains(tip(w)->text()), qPrintable(tip(w)->text().left(80)));
     }
+}
+
+void tst_LoginWidget::configNotIni_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QByteArray binary;
+    for (int i = 0; i < 4096; ++i)
+        binary.append(char((i * 97) & 0xff));
+    QTest::newRow("binary") << binary;
+    QTest::newRow("JSON") << QByteArray("{\"Server\": {\"CorvinHost\": \"http://127.0.0.1:1\"}}");
+    QTest::newRow("UTF-16") << QByteArray("\xff\xfe[\0S\0e\0r\0v\0e\0r\0]\0\n\0", 20);
+    QTest::newRow("brackets only") << QByteArray("[[[\n]]]=\n=\n[");
+}
+
+// Without a readable service address the login fails like a request without network, and the
+// settings file is only ever read.
+void tst_LoginWidget::configNotIni()
+{
+    QFETCH(QByteArray, content);
+    TestSupport::writeRawConfig(content);
+    QCOMPARE(AppContext::instance().settingText(QStringLiteral("Server/CorvinHost")), QString());
+
+    LoginWidget w;
+    fill(w, QStringLiteral("teacher"), QStringLiteral("corvin123"), 0);
+    button(w)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(button(w)->isEnabled(), 10000);
+    QCOMPARE(tip(w)->text(), QStringLiteral("登录失败，请检查网络后重试"));
+    QVERIFY(server.requests(loginPath).isEmpty());
+    QVERIFY(!AppContext::instance().selectWindow);
+    QFile file(TestSupport::configPath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), content);
 }
 
 QTEST_MAIN(tst_LoginWidget)
