@@ -7,6 +7,7 @@
 #include "util/SafePath.h"
 
 #include <QDebug>
+#include <QDirIterator>
 #include <QFutureWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -169,6 +170,14 @@ void CoursewareResource::on_CheckMD5Finished()
 
 namespace {
 
+// deleteDir leaves hidden entries by design; any other file still there belongs to an earlier
+// courseware and would be mixed into the chosen one.
+QString firstVisibleFileBelow(const QString &folder)
+{
+    QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    return it.hasNext() ? it.next() : QString();
+}
+
 void refuseCopy(const QString &source, const QString &destination, QSet<QString> *failedPaths)
 {
     // A name from the service that leaves the download or the resource folder: nothing is
@@ -205,6 +214,15 @@ bool CoursewareResource::copyToLocalResourcePath()
     qDebug() << "[CoursewareResource][copyToLocalResourcePath]:"
              << " deleteDir" << resourceFolder;
     FileUtils::deleteDir(resourceFolder);
+    const QString leftOver = firstVisibleFileBelow(resourceFolder);
+    if (!leftOver.isEmpty()) {
+        qDebug() << "[CoursewareResource][copyToLocalResourcePath]:"
+                 << "资源目录删除失败, 不复制:" << leftOver;
+        context.copiedFiles = context.totalFiles.load();
+        qDebug() << "[CoursewareResource][copyToLocalResourcePath]"
+                 << "结束复制文件 ";
+        return false;
+    }
 
     const QString xmlFolder = PathUtils(resourceFolder).append(QStringLiteral("xml")).path();
     FileUtils::makeDir(xmlFolder);

@@ -6,9 +6,43 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
 
+#ifdef Q_OS_LINUX
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 namespace TestSupport {
+
+bool enforceFilePermissions()
+{
+#ifdef Q_OS_LINUX
+    if (geteuid() == 0) {
+        // Only the effective set changes; these capabilities are what lets root ignore modes.
+        __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+        if (syscall(SYS_capget, &header, data) != 0)
+            return false;
+        for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+            data[CAP_TO_INDEX(cap)].effective &= ~CAP_TO_MASK(cap);
+        if (syscall(SYS_capset, &header, data) != 0)
+            return false;
+    }
+#endif
+    QTemporaryDir probe;
+    const QString path = probe.path() + QStringLiteral("/probe");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.close();
+    file.setPermissions(QFileDevice::Permissions());
+    const bool refused = !file.open(QIODevice::ReadOnly);
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return refused;
+}
 
 QString configPath()
 {
@@ -33,6 +67,9 @@ QByteArray iniText(const QMap<QString, QString> &values)
 
 void writeRawConfig(const QByteArray &content)
 {
+    // QSettings keeps its parsed copy while size and time stamp look unchanged; a new file
+    // (new inode) is read again even when it is rewritten within the same millisecond.
+    QFile::remove(configPath());
     QFile file(configPath());
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(content);

@@ -45,6 +45,11 @@ private:
     QtMessageHandler previous;
 };
 
+// Makes file permissions bind this thread and the threads it starts later, also when the tests
+// run as root (which would otherwise read, write and delete anything). Call it before any
+// thread of interest exists. Returns whether a file without permissions is now refused.
+bool enforceFilePermissions();
+
 // What a modal box showed when closeNextModal() closed it.
 struct ModalSeen
 {
