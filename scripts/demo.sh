@@ -4,7 +4,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 . scripts/packages.sh
-corvin_ensure_packages "${CORVIN_BUILD_PACKAGES[@]}"
+# The windows' texts are Chinese: without a CJK font they show as boxes.
+corvin_ensure_packages "${CORVIN_BUILD_PACKAGES[@]}" fonts-wqy-microhei
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
     echo "No display is available: Corvin is a windowed program and needs one." >&2
