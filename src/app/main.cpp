@@ -1,3 +1,4 @@
+#include "app/FormFont.h"
 #include "app/LogMessageHandler.h"
 #include "app/MiniDumpCallback.h"
 #include "app/SingleInstanceGuard.h"
@@ -25,6 +26,7 @@ int main(int argc, char *argv[])
     SingleInstanceGuard guard(instanceKey);
 
     QApplication app(argc, argv);
+    FormFont::apply(app);
     runTimestamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
     qInstallMessageHandler(logMessageHandler);
     qDebug() << "current currentPath: " << QDir::currentPath();

@@ -101,9 +101,9 @@ void LoginWidget::on_login(QString body)
     QJsonObject reply;
     if (!parseObject(body, &reply)) {
         ui->pushButton->setEnabled(true);
-        // An empty reply means the request itself failed; a cleared label would tell nothing.
-        ui->error_tip->setText(body.isEmpty() ? QStringLiteral("登录失败，请检查网络后重试")
-                                              : body);
+        // An empty reply means the request itself failed; a cleared label would tell nothing. The
+        // label is narrow, so the text is short.
+        ui->error_tip->setText(body.isEmpty() ? QStringLiteral("网络连接失败") : body);
         return;
     }
     if (!reply.contains(QLatin1String("code"))) {
@@ -152,7 +152,7 @@ void LoginWidget::on_check_lesson(QString body)
                                  QStringLiteral("未检测到相关课程，请确认渠道等相关信息"),
                                  QMessageBox::Ok, QMessageBox::NoButton);
     } else if (body.isEmpty()) {
-        ui->error_tip->setText(QStringLiteral("课程查询失败，请检查网络后重试"));
+        ui->error_tip->setText(QStringLiteral("课程查询失败"));
     }
     ui->pushButton->setEnabled(true);
 }

@@ -492,7 +492,7 @@ void tst_LoginWidget::networkFailure()
     button(w)->click();
     QVERIFY(!button(w)->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(button(w)->isEnabled(), 10000);
-    QCOMPARE(tip(w)->text(), QStringLiteral("登录失败，请检查网络后重试"));
+    QCOMPARE(tip(w)->text(), QStringLiteral("网络连接失败"));
     QVERIFY(capture.contains(QStringLiteral("[LoginWidget][on_login]")));
     QVERIFY(server.requests(lessonPath).isEmpty());
     if (timeOut)
@@ -570,9 +570,9 @@ void tst_LoginWidget::malformedReplies()
         // Refused: the tip names the reason or shows the text as it arrived (up to a NUL).
         const QString received = QString::fromUtf8(
                 body.constData(), int(qstrnlen(body.constData(), uint(body.size()))));
-        const QStringList reasons {
-                received.isEmpty() ? QStringLiteral("登录失败，请检查网络后重试") : received,
-                QStringLiteral("请联系运维人员"), QStringLiteral("用户名或密码错误!")};
+        const QStringList reasons {received.isEmpty() ? QStringLiteral("网络连接失败") : received,
+                                   QStringLiteral("请联系运维人员"),
+                                   QStringLiteral("用户名或密码错误!")};
         QVERIFY2(reasons.contains(tip(w)->text()), qPrintable(tip(w)->text().left(80)));
     }
 }
@@ -601,7 +601,7 @@ void tst_LoginWidget::configNotIni()
     fill(w, QStringLiteral("teacher"), QStringLiteral("corvin123"), 0);
     button(w)->click();
     QTRY_VERIFY_WITH_TIMEOUT(button(w)->isEnabled(), 10000);
-    QCOMPARE(tip(w)->text(), QStringLiteral("登录失败，请检查网络后重试"));
+    QCOMPARE(tip(w)->text(), QStringLiteral("网络连接失败"));
     QVERIFY(server.requests(loginPath).isEmpty());
     QVERIFY(!AppContext::instance().selectWindow);
     QFile file(TestSupport::configPath());

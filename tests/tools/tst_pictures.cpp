@@ -1,0 +1,116 @@
+#include <QImage>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The picture program, run as a process: every state it promises is there, window-sized, and
+// shows what the state is about.
+class tst_Pictures : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void picture_data();
+    void picture();
+    void nothingElseWritten();
+
+private:
+    QTemporaryDir out;
+    QStringList expected;
+};
+
+namespace {
+
+// Pixels drawn in pure-ish red: the error texts' colour.
+int redPixels(const QImage &image)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() > 180 && c.green() < 90 && c.blue() < 90)
+                ++count;
+        }
+    }
+    return count;
+}
+
+int distinctColours(const QImage &image)
+{
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 2) {
+        for (int x = 0; x < image.width(); x += 2)
+            colours.insert(image.pixel(x, y));
+    }
+    return colours.size();
+}
+
+} // namespace
+
+void tst_Pictures::initTestCase()
+{
+    QVERIFY(out.isValid());
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(QStringLiteral(CORVIN_PICTURES), {out.path()});
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    // It names each file it wrote, one per line.
+    const QStringList lines = QString::fromLocal8Bit(process.readAllStandardOutput())
+                                      .split('\n', Qt::SkipEmptyParts);
+    for (const QString &line : lines)
+        expected.append(QFileInfo(line).fileName());
+}
+
+void tst_Pictures::picture_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("redText");
+    const QSize login(640, 480);
+    const QSize select(640, 480);
+    const QSize prepare(677, 436);
+    QTest::newRow("login") << "login.png" << login << false;
+    QTest::newRow("login refused") << "login-error.png" << login << true;
+    // The waiting text is in the tip's red too.
+    QTest::newRow("selection waiting") << "select-waiting.png" << select << true;
+    QTest::newRow("selection without courseware") << "select-empty.png" << select << true;
+    QTest::newRow("selection, list failed") << "select-failed.png" << select << true;
+    QTest::newRow("selection") << "select.png" << select << false;
+    QTest::newRow("preparing") << "prepare-preparing.png" << prepare << false;
+    QTest::newRow("ready") << "prepare-ready.png" << prepare << false;
+    QTest::newRow("failed") << "prepare-failed.png" << prepare << true;
+    QTest::newRow("start confirmation") << "start-confirm.png" << QSize() << false;
+}
+
+void tst_Pictures::picture()
+{
+    QFETCH(QString, file);
+    QFETCH(QSize, size);
+    QFETCH(bool, redText);
+    QVERIFY2(expected.contains(file), qPrintable(expected.join(' ')));
+    QImage image;
+    QVERIFY(image.load(out.filePath(file), "PNG"));
+    if (size.isValid())
+        QCOMPARE(image.size(), size);
+    else
+        QVERIFY(image.width() > 50 && image.height() > 20);
+    // Text and frames, not one flat colour.
+    QVERIFY(distinctColours(image) > 8);
+    QCOMPARE(redPixels(image) > 20, redText);
+}
+
+void tst_Pictures::nothingElseWritten()
+{
+    QStringList written = QDir(out.path()).entryList(QDir::Files, QDir::Name);
+    QStringList named = expected;
+    named.sort();
+    QCOMPARE(written, named);
+    QCOMPARE(written.size(), 10);
+}
+
+QTEST_MAIN(tst_Pictures)
+#include "tst_pictures.moc"

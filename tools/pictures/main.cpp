@@ -1,0 +1,299 @@
+// corvin-pictures <out>: drives the real windows through their states against the in-process
+// stand-in service and the demo data, and saves each state as <out>/<state>.png.
+#include "app/FormFont.h"
+#include "config/AppContext.h"
+#include "courseware/CoursewareSelect.h"
+#include "login/LoginWidget.h"
+#include "net/SimpleHttpPost.h"
+#include "prepare/PrepareCourse.h"
+
+#include "StandInServer.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+QString outFolder;
+int failures = 0;
+
+void quietHandler(QtMsgType type, const QMessageLogContext &, const QString &msg)
+{
+    // The windows log every step; only what goes wrong belongs on this program's output.
+    if (type != QtDebugMsg && type != QtInfoMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(msg));
+}
+
+bool waitFor(const char *what, const std::function<bool()> &done, int ms = 20000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > ms) {
+            std::fprintf(stderr, "corvin-pictures: gave up waiting for %s\n", what);
+            ++failures;
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+void settle()
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 150)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+void save(QWidget *widget, const char *name)
+{
+    const QString path = QStringLiteral("%1/%2.png").arg(outFolder, QLatin1String(name));
+    if (!widget->grab().save(path)) {
+        std::fprintf(stderr, "corvin-pictures: cannot write %s\n", qPrintable(path));
+        ++failures;
+        return;
+    }
+    std::printf("%s\n", qPrintable(path));
+}
+
+template<typename T>
+T *child(QWidget *w, const char *name)
+{
+    return w->findChild<T *>(QLatin1String(name));
+}
+
+QString labelText(QWidget *w)
+{
+    return child<QLabel>(w, "label")->text();
+}
+
+PrepareCourse *newestPrepareWindow()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *prepare = qobject_cast<PrepareCourse *>(widget);
+        if (prepare && prepare->isVisible())
+            return prepare;
+    }
+    return nullptr;
+}
+
+void loginPictures(StandInServer &server)
+{
+    const QString listPath = QStringLiteral("/platform/room/findDLCoursewareInfo");
+    LoginWidget login;
+    login.show();
+    child<QLineEdit>(&login, "lineEdit")->setText(QStringLiteral("teacher"));
+    child<QLineEdit>(&login, "lineEdit_2")->setText(QStringLiteral("corvin123"));
+    child<QRadioButton>(&login, "radioButton_atrium")->setChecked(true);
+    settle();
+    save(&login, "login");
+
+    child<QLineEdit>(&login, "lineEdit_2")->setText(QStringLiteral("wrong"));
+    child<QPushButton>(&login, "pushButton")->click();
+    waitFor("the refused login", [&login] {
+        return child<QLabel>(&login, "error_tip")->text() == QStringLiteral("用户名或密码错误!");
+    });
+    settle();
+    save(&login, "login-error");
+
+    // A slow empty list shows the waiting state first, then the empty one.
+    ScriptedReply slowEmpty;
+    slowEmpty.body = "{\"coursewareList\":[]}";
+    slowEmpty.delayMs = 1500;
+    server.script(listPath, slowEmpty);
+    child<QLineEdit>(&login, "lineEdit_2")->setText(QStringLiteral("corvin123"));
+    child<QPushButton>(&login, "pushButton")->click();
+    AppContext &context = AppContext::instance();
+    if (!waitFor("the selection window",
+                 [&context] { return context.selectWindow && context.selectWindow->isVisible(); }))
+        return;
+    CoursewareSelect *select = context.selectWindow;
+    settle();
+    save(select, "select-waiting");
+    waitFor("the empty list", [select] {
+        return child<QComboBox>(select, "comboBox")->itemText(0) == QStringLiteral("无");
+    });
+    settle();
+    save(select, "select-empty");
+    delete select;
+    context.selectWindow = nullptr;
+
+    ScriptedReply failed;
+    failed.status = 500;
+    server.script(listPath, failed);
+    CoursewareSelect failedSelect;
+    failedSelect.showNormal();
+    waitFor("the failed list", [&failedSelect] {
+        return !child<QLabel>(&failedSelect, "error_tip")->text().isEmpty();
+    });
+    settle();
+    save(&failedSelect, "select-failed");
+    server.clearScripts();
+    context.selectWindow = nullptr;
+}
+
+void flowPictures(const QString &download)
+{
+    AppContext &context = AppContext::instance();
+    // Made like the login window makes it; it stays for the whole flow.
+    auto *select = new CoursewareSelect(nullptr);
+    select->showNormal();
+    auto *start = child<QPushButton>(select, "pushButton");
+    if (!waitFor(
+                "the checked courseware", [start] { return start->isEnabled(); }, 60000))
+        return;
+    settle();
+    save(select, "select");
+
+    start->click();
+    PrepareCourse *prepare = newestPrepareWindow();
+    if (!prepare) {
+        std::fprintf(stderr, "corvin-pictures: no preparation window\n");
+        ++failures;
+        return;
+    }
+    // Before the first tick the window shows the form's own state.
+    save(prepare, "prepare-preparing");
+    waitFor("the ready state",
+            [prepare] { return labelText(prepare) == QStringLiteral("Corvin准备完成"); });
+    settle();
+    save(prepare, "prepare-ready");
+
+    // The confirmation box, answered with Cancel: nothing is started.
+    bool boxSeen = false;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&poll, &boxSeen] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        poll.stop();
+        box->adjustSize();
+        save(box, "start-confirm");
+        boxSeen = true;
+        box->button(QMessageBox::Cancel)->click();
+    });
+    poll.start();
+    child<QPushButton>(prepare, "pushButton")->click();
+    if (!boxSeen) {
+        std::fprintf(stderr, "corvin-pictures: no confirmation box\n");
+        ++failures;
+    }
+
+    // A file missing from the download folder makes the next preparation fail.
+    const QString chosen = child<QComboBox>(select, "comboBox")->currentText();
+    QDir releases(download);
+    const QStringList ids = releases.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    bool removed = false;
+    for (const QString &id : ids) {
+        QDir folder(download + QLatin1Char('/') + id);
+        for (const QString &release : folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const QString cover = folder.filePath(release + QStringLiteral("/cover.png"));
+            if (chosen.endsWith(QLatin1Char('_') + release) && QFile::exists(cover))
+                removed = QFile::remove(cover) || removed;
+        }
+    }
+    if (!removed) {
+        std::fprintf(stderr, "corvin-pictures: found no file to take away\n");
+        ++failures;
+        return;
+    }
+    prepare->hide();
+    select->showNormal();
+    start->click();
+    PrepareCourse *failing = newestPrepareWindow();
+    if (failing) {
+        waitFor("the failed state", [failing] {
+            return child<QPushButton>(failing, "pushButton")->text() == QStringLiteral("重试");
+        });
+        settle();
+        save(failing, "prepare-failed");
+    }
+
+    QThreadPool::globalInstance()->waitForDone();
+    settle();
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (qobject_cast<PrepareCourse *>(widget))
+            delete widget;
+    }
+    delete select;
+    context.selectWindow = nullptr;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    FormFont::apply(app);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: corvin-pictures <output folder>\n");
+        return 2;
+    }
+    outFolder = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    if (!QDir().mkpath(outFolder)) {
+        std::fprintf(stderr, "cannot create %s\n", qPrintable(outFolder));
+        return 1;
+    }
+    qInstallMessageHandler(quietHandler);
+
+    QTemporaryDir demo;
+    QProcess setup;
+    setup.start(QCoreApplication::applicationDirPath()
+                        + QStringLiteral("/../bin/corvin-demo-setup"),
+                {demo.path()});
+    if (!demo.isValid() || !setup.waitForFinished(60000) || setup.exitCode() != 0) {
+        std::fprintf(stderr, "corvin-pictures: the demo data could not be made\n");
+        return 1;
+    }
+    QJsonObject scenario;
+    QString error;
+    if (!StandInServer::loadScenario(demo.path() + QStringLiteral("/scenario.json"), &scenario,
+                                     &error)) {
+        std::fprintf(stderr, "corvin-pictures: %s\n", qPrintable(error));
+        return 1;
+    }
+    StandInServer server(scenario);
+    if (!server.start()) {
+        std::fprintf(stderr, "corvin-pictures: the stand-in service did not start\n");
+        return 1;
+    }
+
+    // config.ini beside this program: its folder is its own, so the demo's file is not touched.
+    QFile config(QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini"));
+    if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || config.write("[Server]\nCorvinHost=" + server.baseUrl().toUtf8()
+                        + "\nMD5=1\ndevID=DEMO-DEVICE-0001\n")
+                <= 0) {
+        std::fprintf(stderr, "corvin-pictures: cannot write %s\n", qPrintable(config.fileName()));
+        return 1;
+    }
+    config.close();
+    AppContext::instance().reloadSettings();
+    qputenv("APPDATA", QFile::encodeName(demo.path() + QStringLiteral("/appdata")));
+
+    loginPictures(server);
+    flowPictures(demo.path() + QStringLiteral("/download"));
+    server.stop();
+    return failures == 0 ? 0 : 1;
+}
