@@ -170,6 +170,18 @@ void CoursewareResource::on_CheckMD5Finished()
 
 namespace {
 
+// Ends a run that copies nothing. Every file counts as handled, so the preparation window sees
+// the end of the run and shows the failure.
+bool abandonCopy(const char *reason, const QString &path)
+{
+    AppContext &context = AppContext::instance();
+    qDebug() << "[CoursewareResource][copyToLocalResourcePath]:" << reason << path;
+    context.copiedFiles = context.totalFiles.load();
+    qDebug() << "[CoursewareResource][copyToLocalResourcePath]"
+             << "结束复制文件 ";
+    return false;
+}
+
 // deleteDir leaves hidden entries by design; any other file still there belongs to an earlier
 // courseware and would be mixed into the chosen one.
 QString firstVisibleFileBelow(const QString &folder)
@@ -201,28 +213,16 @@ bool CoursewareResource::copyToLocalResourcePath()
     const QString resourceFolder = context.clientResourcePath();
     if (!context.clientInstalled()) {
         // Without the client's folder the path has fallen back to the application-data folder:
-        // deleting there would take other programs' data. Count every file as handled so the
-        // preparation window sees the end of the run and shows the failure.
-        qDebug() << "[CoursewareResource][copyToLocalResourcePath]:"
-                 << "未找到学生端目录, 不删除也不复制:" << resourceFolder;
-        context.copiedFiles = context.totalFiles.load();
-        qDebug() << "[CoursewareResource][copyToLocalResourcePath]"
-                 << "结束复制文件 ";
-        return false;
+        // deleting there would take other programs' data.
+        return abandonCopy("未找到学生端目录, 不删除也不复制:", resourceFolder);
     }
 
     qDebug() << "[CoursewareResource][copyToLocalResourcePath]:"
              << " deleteDir" << resourceFolder;
     FileUtils::deleteDir(resourceFolder);
     const QString leftOver = firstVisibleFileBelow(resourceFolder);
-    if (!leftOver.isEmpty()) {
-        qDebug() << "[CoursewareResource][copyToLocalResourcePath]:"
-                 << "资源目录删除失败, 不复制:" << leftOver;
-        context.copiedFiles = context.totalFiles.load();
-        qDebug() << "[CoursewareResource][copyToLocalResourcePath]"
-                 << "结束复制文件 ";
-        return false;
-    }
+    if (!leftOver.isEmpty())
+        return abandonCopy("资源目录删除失败, 不复制:", leftOver);
 
     const QString xmlFolder = PathUtils(resourceFolder).append(QStringLiteral("xml")).path();
     FileUtils::makeDir(xmlFolder);

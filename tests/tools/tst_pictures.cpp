@@ -58,9 +58,9 @@ void tst_Pictures::initTestCase()
     QVERIFY(process.waitForFinished(120000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
-    // It names each file it wrote, one per line.
-    const QStringList lines = QString::fromLocal8Bit(process.readAllStandardOutput())
-                                      .split('\n', Qt::SkipEmptyParts);
+    // It names each file it wrote, one per line, in UTF-8.
+    const QStringList lines
+            = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     for (const QString &line : lines)
         expected.append(QFileInfo(line).fileName());
 }

@@ -86,7 +86,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: corvin-demo-setup <output folder>\n");
         return 2;
     }
-    const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    const QString out = QDir(app.arguments().at(1)).absolutePath();
     const QString download = out + QStringLiteral("/download");
 
     struct Courseware

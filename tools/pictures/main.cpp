@@ -71,7 +71,7 @@ void save(QWidget *widget, const char *name)
         ++failures;
         return;
     }
-    std::printf("%s\n", qPrintable(path));
+    std::printf("%s\n", path.toUtf8().constData());
 }
 
 template<typename T>
@@ -250,7 +250,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: corvin-pictures <output folder>\n");
         return 2;
     }
-    outFolder = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    outFolder = QDir(app.arguments().at(1)).absolutePath();
     if (!QDir().mkpath(outFolder)) {
         std::fprintf(stderr, "cannot create %s\n", qPrintable(outFolder));
         return 1;
