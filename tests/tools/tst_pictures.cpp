@@ -84,6 +84,7 @@ void tst_Pictures::picture_data()
     QTest::newRow("ready") << "prepare-ready.png" << prepare << false;
     QTest::newRow("failed") << "prepare-failed.png" << prepare << true;
     QTest::newRow("start confirmation") << "start-confirm.png" << QSize() << false;
+    QTest::newRow("client still running") << "start-running.png" << QSize() << false;
 }
 
 void tst_Pictures::picture()
@@ -109,7 +110,7 @@ void tst_Pictures::nothingElseWritten()
     QStringList named = expected;
     named.sort();
     QCOMPARE(written, named);
-    QCOMPARE(written.size(), 10);
+    QCOMPARE(written.size(), 11);
 }
 
 QTEST_MAIN(tst_Pictures)

@@ -6,6 +6,7 @@
 #include "login/LoginWidget.h"
 #include "net/SimpleHttpPost.h"
 #include "prepare/PrepareCourse.h"
+#include "util/ProcessProbe.h"
 
 #include "StandInServer.h"
 
@@ -83,6 +84,70 @@ T *child(QWidget *w, const char *name)
 QString labelText(QWidget *w)
 {
     return child<QLabel>(w, "label")->text();
+}
+
+// Clicks button and saves the modal box it opens if it shows text, then closes the box with
+// answer. The box runs its own event loop, so it is looked for from a timer inside that loop.
+// Any other box is cancelled: an Ok in the confirmation box would start a client and end this
+// program.
+bool pressInBox(QPushButton *button, const char *name, const QString &text,
+                QMessageBox::StandardButton answer)
+{
+    bool seen = false;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&poll, &seen, name, text, answer] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        poll.stop();
+        if (box->text() != text) {
+            std::fprintf(stderr, "corvin-pictures: unexpected box \"%s\"\n",
+                         box->text().toUtf8().constData());
+            QAbstractButton *cancel = box->button(QMessageBox::Cancel);
+            if (cancel)
+                cancel->click();
+            else
+                box->reject();
+            return;
+        }
+        box->adjustSize();
+        save(box, name);
+        seen = true;
+        box->button(answer)->click();
+    });
+    poll.start();
+    button->click();
+    return seen;
+}
+
+// The box for a student client that is still running: a process of the client's name is
+// started for it (a link to sleep), so the probe finds it the way it finds the real client.
+void runningBoxPicture(PrepareCourse *prepare)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(prepare)
+#else
+    QTemporaryDir folder;
+    const QString fake = folder.path() + QStringLiteral("/Lectern.exe");
+    QProcess client;
+    if (folder.isValid() && QFile::link(QStringLiteral("/bin/sleep"), fake)) {
+        client.start(fake, {QStringLiteral("60")});
+        client.waitForStarted(10000);
+    }
+    if (client.state() != QProcess::Running || !waitFor("the running client", [] {
+            return ProcessProbe::isRunning(QStringLiteral("Lectern.exe"));
+        })) {
+        std::fprintf(stderr, "corvin-pictures: no running client to show\n");
+        ++failures;
+    } else if (!pressInBox(child<QPushButton>(prepare, "pushButton"), "start-running",
+                           QStringLiteral(" 请手动关闭学生端"), QMessageBox::Ok)) {
+        std::fprintf(stderr, "corvin-pictures: no box for the running client\n");
+        ++failures;
+    }
+    client.kill();
+    client.waitForFinished(10000);
+#endif
 }
 
 PrepareCourse *newestPrepareWindow()
@@ -178,25 +243,12 @@ void flowPictures(const QString &download)
     save(prepare, "prepare-ready");
 
     // The confirmation box, answered with Cancel: nothing is started.
-    bool boxSeen = false;
-    QTimer poll;
-    poll.setInterval(20);
-    QObject::connect(&poll, &QTimer::timeout, [&poll, &boxSeen] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        poll.stop();
-        box->adjustSize();
-        save(box, "start-confirm");
-        boxSeen = true;
-        box->button(QMessageBox::Cancel)->click();
-    });
-    poll.start();
-    child<QPushButton>(prepare, "pushButton")->click();
-    if (!boxSeen) {
+    if (!pressInBox(child<QPushButton>(prepare, "pushButton"), "start-confirm",
+                    QStringLiteral(" 学生端即将启动"), QMessageBox::Cancel)) {
         std::fprintf(stderr, "corvin-pictures: no confirmation box\n");
         ++failures;
     }
+    runningBoxPicture(prepare);
 
     // A file missing from the download folder makes the next preparation fail.
     const QString chosen = child<QComboBox>(select, "comboBox")->currentText();
