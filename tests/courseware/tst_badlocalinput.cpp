@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
+
 using namespace CoursewareFixture;
 using TestSupport::MessageCapture;
 
@@ -36,6 +38,14 @@ QMap<QString, QByteArray> treeOf(const QString &folder)
         QFile file(path);
         tree.insert(relative, file.open(QIODevice::ReadOnly) ? file.readAll() : "<unreadable>");
     }
+    return tree;
+}
+
+QMap<QString, QByteArray> without(QMap<QString, QByteArray> tree,
+                                  const std::function<bool(const QString &)> &drop)
+{
+    for (auto it = tree.begin(); it != tree.end();)
+        it = drop(it.key()) ? tree.erase(it) : std::next(it);
     return tree;
 }
 
@@ -228,15 +238,10 @@ void tst_BadLocalInput::resourceFolderNotDeletable()
     QCOMPARE(context.copiedFiles.load(), context.totalFiles.load());
     QCOMPARE(treeOf(download), downloadBefore);
 
-    QMap<QString, QByteArray> outside = treeOf(appData);
-    QMap<QString, QByteArray> outsideBefore = appDataBefore;
-    for (auto *tree : {&outside, &outsideBefore}) {
-        for (const QString &path : tree->keys()) {
-            if (path.startsWith(QStringLiteral("heron/resource/")))
-                tree->remove(path);
-        }
-    }
-    QCOMPARE(outside, outsideBefore);
+    const auto inResourceFolder = [](const QString &path) {
+        return path.startsWith(QStringLiteral("heron/resource/"));
+    };
+    QCOMPARE(without(treeOf(appData), inResourceFolder), without(appDataBefore, inResourceFolder));
 
     const QMap<QString, QByteArray> resource_ = treeOf(resourceFolder);
     // Still there; deleteDir has made it write-only on its way, as it does before each removal.
@@ -287,14 +292,10 @@ void tst_BadLocalInput::clientConfigIsAFolder()
     QMap<QString, QByteArray> after = treeOf(appData);
     QCOMPARE(after.value(expected), QByteArray("content of a.png"));
     after.remove(expected);
-    QMap<QString, QByteArray> unchanged = before;
-    for (auto *tree : {&after, &unchanged}) {
-        for (const QString &path : tree->keys()) {
-            if (path.endsWith(QLatin1Char('/')))
-                tree->remove(path);
-        }
-    }
-    QCOMPARE(after, unchanged);
+    const auto isFolder = [](const QString &path) {
+        return path.endsWith(QLatin1Char('/'));
+    };
+    QCOMPARE(without(after, isFolder), without(before, isFolder));
     QVERIFY(QFileInfo(appData + QLatin1Char('/') + client + QStringLiteral("/config.ini")).isDir());
 }
 
