@@ -9,6 +9,7 @@
 
 #include <QAbstractButton>
 #include <QDebug>
+#include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
@@ -25,6 +26,10 @@ namespace {
 // The running and the confirm box have a title but no close button.
 const Qt::WindowFlags clientBoxFlags
         = Qt::WindowTitleHint | Qt::Dialog | Qt::WindowMaximizeButtonHint | Qt::CustomizeWindowHint;
+
+// How long a confirmed start keeps the program for the seat request's reply. The client is
+// already running by then, so the teacher waits for nothing.
+const int seatReplyWaitMs = 3000;
 
 } // namespace
 
@@ -140,11 +145,15 @@ void PrepareCourse::replaceClassStudent()
     request->setBody(QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Compact)));
     QMap<QString, QString> headers;
     request->query(headers);
+    seatReplyPending = true;
 }
 
 void PrepareCourse::on_replaceClassStudent(QString body)
 {
     qDebug() << body;
+    seatReplyPending = false;
+    if (seatWait)
+        seatWait->quit();
 }
 
 void PrepareCourse::StartClient()
@@ -178,6 +187,17 @@ void PrepareCourse::StartClient()
             QMessageBox::information(this, QStringLiteral("提示"),
                                      QStringLiteral("学生端启动失败，请确认学生端已正确安装"));
             return;
+        }
+        // The client runs already. Ending at once could drop the seat request, sent on entering
+        // Ready, before it has left this machine, and the teacher could not enter the class; so
+        // the end waits a little for its reply.
+        if (seatReplyPending) {
+            ui->pushButton->setEnabled(false);
+            QEventLoop loop;
+            seatWait = &loop;
+            QTimer::singleShot(seatReplyWaitMs, &loop, &QEventLoop::quit);
+            loop.exec();
+            seatWait = nullptr;
         }
         exit(0);
     }

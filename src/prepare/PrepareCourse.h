@@ -7,6 +7,7 @@
 #include <QWidget>
 
 class CoursewareList;
+class QEventLoop;
 
 namespace Ui {
 class PrepareCourse;
@@ -40,6 +41,8 @@ private:
     QFutureWatcher<void> *watcher = nullptr;
     bool failed = false;
     QString displayName;
+    bool seatReplyPending = false;
+    QEventLoop *seatWait = nullptr;
 };
 
 #endif // PREPARECOURSE_H

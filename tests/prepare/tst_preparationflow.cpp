@@ -149,6 +149,7 @@ void tst_PreparationFlow::initTestCase()
 
 void tst_PreparationFlow::cleanup()
 {
+    server.clearScripts();
     server.clearRequests();
 }
 
@@ -163,33 +164,40 @@ void tst_PreparationFlow::flow_data()
     QTest::addColumn<QString>("startFile"); // "ok", "missing", "not executable"
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<int>("seatDelayMs"); // the seat reply comes this late
 
     QTest::newRow("atrium 0.9.8 started")
             << "ok" << 1 << ""
             << "0.9.8"
-            << "atrium" << false << "ok" << 0 << QStringList {confirmBox};
-    QTest::newRow("heron 1.2 started") << "ok" << 0 << "1.2"
-                                       << "0.9.8"
-                                       << "heron" << false << "ok" << 0 << QStringList {confirmBox};
+            << "atrium" << false << "ok" << 0 << QStringList {confirmBox} << 0;
+    QTest::newRow("heron 1.2 started")
+            << "ok" << 0 << "1.2"
+            << "0.9.8"
+            << "heron" << false << "ok" << 0 << QStringList {confirmBox} << 0;
     QTest::newRow("channel 1 without atrium version starts heron 1.2")
             << "ok" << 1 << "1.2"
             << ""
-            << "heron" << false << "ok" << 0 << QStringList {confirmBox};
+            << "heron" << false << "ok" << 0 << QStringList {confirmBox} << 0;
     QTest::newRow("cancel") << "cancel" << 0 << "1.2"
                             << "0.9.8"
-                            << "heron" << false << "ok" << 10 << QStringList {confirmBox};
+                            << "heron" << false << "ok" << 10 << QStringList {confirmBox} << 0;
     QTest::newRow("Lectern.exe running")
             << "ok" << 1 << ""
             << "0.9.8"
-            << "atrium" << true << "ok" << 10 << QStringList {runningBox};
+            << "atrium" << true << "ok" << 10 << QStringList {runningBox} << 0;
     QTest::newRow("start file not executable") << "ok" << 0 << "1.2"
                                                << "0.9.8"
                                                << "heron" << false << "not executable" << 10
-                                               << QStringList {confirmBox, failedStartBox};
-    QTest::newRow("start file missing")
-            << "ok" << 1 << ""
+                                               << QStringList {confirmBox, failedStartBox} << 0;
+    QTest::newRow("start file missing") << "ok" << 1 << ""
+                                        << "0.9.8"
+                                        << "atrium" << false << "missing" << 10
+                                        << QStringList {confirmBox, failedStartBox} << 0;
+    // Started at once on Ready: the end still waits for the seat reply.
+    QTest::newRow("slow seat reply")
+            << "ok" << 0 << "1.2"
             << "0.9.8"
-            << "atrium" << false << "missing" << 10 << QStringList {confirmBox, failedStartBox};
+            << "heron" << false << "ok" << 0 << QStringList {confirmBox} << 1500;
 }
 
 void tst_PreparationFlow::flow()
@@ -203,6 +211,7 @@ void tst_PreparationFlow::flow()
     QFETCH(QString, startFile);
     QFETCH(int, exitCode);
     QFETCH(QStringList, boxes);
+    QFETCH(int, seatDelayMs);
 
     const QString base = temp.path() + QLatin1Char('/')
             + QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), '_');
@@ -216,6 +225,10 @@ void tst_PreparationFlow::flow()
         QVERIFY(writeFile(download + QStringLiteral("/C1/3/") + f.localPath,
                           contentOf(f.localPath)));
     server.setScenario(scenario(download));
+    ScriptedReply seatReply;
+    seatReply.body = "{\"code\":0,\"success\":true,\"seat\":\"confirmed\"}";
+    seatReply.delayMs = seatDelayMs;
+    server.script(replacePath, seatReply);
 
     const QString startFiles[2][2]
             = {{QStringLiteral("heron"), QStringLiteral("/heron/run.bat")},
@@ -311,6 +324,10 @@ void tst_PreparationFlow::flow()
     QCOMPARE(logs.size(), 1);
 
     if (exitCode == 0) {
+        // A confirmed start ends the program only once the seat reply is in, even a slow one.
+        QFile log(run + QStringLiteral("/log/") + logs.first());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("\\\"seat\\\":\\\"confirmed\\\""));
         // The start file ran (after this process ended) and found the copied files.
         const auto recordText = [&record] {
             QFile file(record);
