@@ -22,4 +22,5 @@ corvin_ensure_packages() {
 
 # What building and testing the project needs.
 CORVIN_BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev libcpp-httplib-dev)
-CORVIN_TEST_PACKAGES=(lldb)
+# The picture test measures the Chinese texts of the forms: they need a font that has them.
+CORVIN_TEST_PACKAGES=(lldb fonts-wqy-microhei)

@@ -10,7 +10,7 @@ void FormFont::apply(QApplication &app)
     Q_UNUSED(app)
 #else
     QFont font = app.font();
-    font.setPointSize(pointSize);
+    font.setPixelSize(pixelSize);
     app.setFont(font);
 #endif
 }

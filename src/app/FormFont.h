@@ -3,12 +3,13 @@
 
 class QApplication;
 
-// The forms are laid out with fixed geometry for the Windows system font (9 pt). Elsewhere the
-// platform's default is often 10 to 12 pt, which cuts the labels' texts off.
+// The forms are laid out in pixels for the Windows system font: 9 pt at 96 dpi, 12 px.
+// Elsewhere the default is often 10 to 12 pt, and the same 9 pt come out at 13 px on a 100 dpi
+// screen; either cuts the fixed-width labels' texts off, so the size is given in pixels.
 class FormFont
 {
 public:
-    static const int pointSize = 9;
+    static const int pixelSize = 12;
     static void apply(QApplication &app);
 };
 

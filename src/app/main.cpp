@@ -1,7 +1,7 @@
 #include "app/FormFont.h"
 #include "app/LogMessageHandler.h"
-#include "app/MiniDumpCallback.h"
 #include "app/SingleInstanceGuard.h"
+#include "crash/MiniDumpCallback.h"
 #include "login/LoginWidget.h"
 
 #include <QApplication>
@@ -12,7 +12,7 @@
 #if defined(Q_OS_WIN) && defined(CORVIN_WITH_BREAKPAD)
 #include "client/windows/handler/exception_handler.h"
 #elif defined(Q_OS_LINUX)
-#include "app/CrashHandler.h"
+#include "crash/CrashHandler.h"
 #else
 // No crash dumps on this platform (Windows built without Breakpad).
 struct NoCrashHandler

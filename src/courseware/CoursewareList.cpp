@@ -1,12 +1,11 @@
 #include "CoursewareList.h"
 
 #include "courseware/CoursewareResource.h"
+#include "net/ServiceRequest.h"
 
 #include <QDebug>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonParseError>
 
 #include <cmath>
 #include <limits>
@@ -28,11 +27,10 @@ void CoursewareList::on_get_coursewarelist(QString &body)
     if (body.isEmpty())
         return;
 
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(body.toUtf8(), &error);
-    if (error.error == QJsonParseError::NoError && document.isObject()
-        && document.object().contains(QLatin1String("coursewareList"))) {
-        const QJsonArray list = document.object().value(QLatin1String("coursewareList")).toArray();
+    QJsonObject reply;
+    if (ServiceRequest::parseReply(body, &reply)
+        && reply.contains(QLatin1String("coursewareList"))) {
+        const QJsonArray list = reply.value(QLatin1String("coursewareList")).toArray();
         for (const QJsonValue &item : list) {
             const QJsonObject object = item.toObject();
             CoursewareInfo info;

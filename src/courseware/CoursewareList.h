@@ -30,6 +30,8 @@ public:
     QList<CoursewareResource *> resourceList() const { return resources; }
 
 signals:
+    // Never emitted: the window waits for CoursewareResourceListReady. It stays so that the
+    // list's signals keep their places in the meta-object.
     void CoursewareListReady();
     void GetCoursewareResource();
     void CoursewareResourceListReady();

@@ -2,7 +2,7 @@
 
 #include "config/AppContext.h"
 #include "config/PathUtils.h"
-#include "net/SimpleHttpPost.h"
+#include "net/ServiceRequest.h"
 #include "util/FileUtils.h"
 #include "util/SafePath.h"
 
@@ -10,11 +10,8 @@
 #include <QDirIterator>
 #include <QFutureWatcher>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonParseError>
 #include <QJsonValue>
-#include <QMap>
 #include <QSet>
 #include <QtConcurrent>
 
@@ -27,19 +24,11 @@ CoursewareResource::CoursewareResource(QString displayName, QString teacherId, Q
     , teacherId(teacherId)
     , releaseVersion(releaseVersion)
 {
-    const QString url = AppContext::instance().settingText(QStringLiteral("Server/CorvinHost"))
-            + QStringLiteral("/platform/room/getCoursewareResource");
     QJsonObject body;
     body.insert(QStringLiteral("coursewareId"), coursewareId);
     body.insert(QStringLiteral("releaseVersion"), releaseVersion);
-
-    auto *request = new SimpleHttpPost(nullptr);
-    connect(request, &SimpleHttpPost::onResponse, this,
-            &CoursewareResource::on_CoursewareResource_2);
-    request->setUrl(url);
-    request->setBody(QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Compact)));
-    QMap<QString, QString> headers;
-    request->query(headers);
+    ServiceRequest::post(QStringLiteral("/platform/room/getCoursewareResource"), body, this,
+                         &CoursewareResource::on_CoursewareResource_2);
 }
 
 CoursewareResource::~CoursewareResource()
@@ -72,10 +61,8 @@ void CoursewareResource::on_CoursewareResource_2(QString body)
         return;
     }
 
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(body.toUtf8(), &error);
-    if (error.error == QJsonParseError::NoError && document.isObject()) {
-        const QJsonObject root = document.object();
+    QJsonObject root;
+    if (ServiceRequest::parseReply(body, &root)) {
         if (root.contains(QLatin1String("coursewareResource"))) {
             const QJsonObject resource = root.value(QLatin1String("coursewareResource")).toObject();
             if (resource.value(QLatin1String("success")).toBool(false)) {
@@ -190,13 +177,28 @@ QString firstVisibleFileBelow(const QString &folder)
     return it.hasNext() ? it.next() : QString();
 }
 
-void refuseCopy(const QString &source, const QString &destination, QSet<QString> *failedPaths)
+// Copies one element from below sourceFolder to below targetFolder and counts it, whatever the
+// outcome. A name from the service that leaves either folder (or a target folder that already
+// left the resource folder) is refused: nothing is read or written for it, and it fails the copy
+// like a missing file.
+void copyElement(const QString &sourceFolder, const QString &targetFolder, bool targetSafe,
+                 const ResourceElement &element, const char *doneTag, QSet<QString> *failedPaths)
 {
-    // A name from the service that leaves the download or the resource folder: nothing is
-    // read or written for it, and it fails the copy like a missing file.
-    qDebug() << "[CoursewareResource][copyToLocalResourcePath]:"
-             << "路径越出目录, 未复制:" << source << destination;
-    failedPaths->insert(source);
+    QString source;
+    QString destination;
+    const bool sourceSafe = SafePath::join(sourceFolder, element.localPath, &source);
+    const bool destinationSafe = SafePath::join(targetFolder, element.localPath, &destination);
+    if (targetSafe && sourceSafe && destinationSafe) {
+        qDebug() << "copy File ++ " << source << destination;
+        if (!FileUtils::copyFile(source, destination))
+            failedPaths->insert(source);
+        qDebug() << doneTag << source << destination;
+    } else {
+        qDebug() << "[CoursewareResource][copyToLocalResourcePath]:"
+                 << "路径越出目录, 未复制:" << source << destination;
+        failedPaths->insert(source);
+    }
+    ++AppContext::instance().copiedFiles;
 }
 
 } // namespace
@@ -231,21 +233,8 @@ bool CoursewareResource::copyToLocalResourcePath()
     const QString sourceFolder = downloadFolder();
     QSet<QString> failedPaths;
 
-    for (const ResourceElement &element : qAsConst(flowConfList)) {
-        QString source;
-        QString destination;
-        const bool sourceSafe = SafePath::join(sourceFolder, element.localPath, &source);
-        const bool destinationSafe = SafePath::join(xmlFolder, element.localPath, &destination);
-        if (sourceSafe && destinationSafe) {
-            qDebug() << "copy File ++ " << source << destination;
-            if (!FileUtils::copyFile(source, destination))
-                failedPaths.insert(source);
-            qDebug() << "copy File --" << source << destination;
-        } else {
-            refuseCopy(source, destination, &failedPaths);
-        }
-        ++context.copiedFiles;
-    }
+    for (const ResourceElement &element : qAsConst(flowConfList))
+        copyElement(sourceFolder, xmlFolder, true, element, "copy File --", &failedPaths);
 
     const bool newLayout = AppContext::isNewClientVersion(context.clientVersion());
 
@@ -260,19 +249,7 @@ bool CoursewareResource::copyToLocalResourcePath()
             typeSafe = SafePath::join(resourceFolder, typeFolder, nullptr);
             targetFolder = PathUtils(resourceFolder).append(typeFolder).path();
         }
-        QString source;
-        QString destination;
-        const bool sourceSafe = SafePath::join(sourceFolder, element.localPath, &source);
-        const bool destinationSafe = SafePath::join(targetFolder, element.localPath, &destination);
-        if (typeSafe && sourceSafe && destinationSafe) {
-            qDebug() << "copy File ++ " << source << destination;
-            if (!FileUtils::copyFile(source, destination))
-                failedPaths.insert(source);
-            qDebug() << "copy File -- " << source << destination;
-        } else {
-            refuseCopy(source, destination, &failedPaths);
-        }
-        ++context.copiedFiles;
+        copyElement(sourceFolder, targetFolder, typeSafe, element, "copy File -- ", &failedPaths);
     }
 
     qDebug() << "[CoursewareResource][copyToLocalResourcePath]"

@@ -3,13 +3,11 @@
 
 #include "config/AppContext.h"
 #include "config/DeviceIdentity.h"
-#include "net/SimpleHttpPost.h"
+#include "net/ServiceRequest.h"
 #include "prepare/PrepareCourse.h"
 
 #include <QDebug>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QMap>
 #include <QPalette>
 
 CoursewareSelect::CoursewareSelect(QWidget *parent)
@@ -25,6 +23,9 @@ CoursewareSelect::CoursewareSelect(QWidget *parent)
     ui->error_tip->setText(QStringLiteral("课件检测中，请稍后..."));
 
     setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint & ~Qt::WindowMinimizeButtonHint);
+    connect(ui->comboBox, &QComboBox::currentTextChanged, this,
+            &CoursewareSelect::on_comboBox_currentTextChanged);
+    connect(ui->pushButton, &QPushButton::clicked, this, &CoursewareSelect::on_pushButton_clicked);
     connect(&coursewareList, &CoursewareList::CoursewareResourceListReady, this,
             &CoursewareSelect::on_CoursewareListReady);
     setWindowTitle(QStringLiteral(" Corvin助手"));
@@ -35,8 +36,6 @@ CoursewareSelect::CoursewareSelect(QWidget *parent)
              << "devID:" << reg;
     const QString devId = DeviceIdentity::applyOverride(reg);
 
-    const QString url = context.settingText(QStringLiteral("Server/CorvinHost"))
-            + QStringLiteral("/platform/room/findDLCoursewareInfo");
     QJsonObject body;
     body.insert(QStringLiteral("devId"), devId);
     body.insert(QStringLiteral("channelId"), context.channelId);
@@ -44,14 +43,11 @@ CoursewareSelect::CoursewareSelect(QWidget *parent)
     if (!version.isEmpty())
         body.insert(QStringLiteral("clientVersion"), version);
 
-    auto *request = new SimpleHttpPost(nullptr);
+    SimpleHttpPost *request = ServiceRequest::create();
     connect(request, &SimpleHttpPost::onResponse, &coursewareList,
             &CoursewareList::on_get_coursewarelist);
     connect(request, &SimpleHttpPost::onResponse, this, &CoursewareSelect::checkListReply);
-    request->setUrl(url);
-    request->setBody(QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Compact)));
-    QMap<QString, QString> headers;
-    request->query(headers);
+    ServiceRequest::send(request, QStringLiteral("/platform/room/findDLCoursewareInfo"), body);
 }
 
 CoursewareSelect::~CoursewareSelect()
@@ -71,7 +67,6 @@ void CoursewareSelect::checkListReply(QString &body)
 
 void CoursewareSelect::on_comboBox_currentTextChanged(const QString &text)
 {
-    // The choice is read when the start button is pressed.
     Q_UNUSED(text)
 }
 

@@ -21,6 +21,8 @@ public:
     ~CoursewareSelect() override;
 
 public slots:
+    // Does nothing: the choice is read when the start button is pressed. It stays as the combo
+    // box's slot, the place where a reaction to the choice would go.
     void on_comboBox_currentTextChanged(const QString &text);
     void on_CoursewareListReady();
     void on_pushButton_clicked();

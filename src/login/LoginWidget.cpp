@@ -3,46 +3,14 @@
 
 #include "config/AppContext.h"
 #include "courseware/CoursewareSelect.h"
-#include "net/SimpleHttpPost.h"
+#include "net/ServiceRequest.h"
 
 #include <QDebug>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonParseError>
 #include <QJsonValue>
-#include <QMap>
 #include <QMessageBox>
 #include <QPalette>
 #include <QVariantMap>
-
-namespace {
-
-// Posts one compact JSON body to the service; the request object releases itself after the reply.
-template<typename Slot>
-void postToService(LoginWidget *receiver, const QString &path, const QJsonObject &body, Slot slot)
-{
-    const QString url
-            = AppContext::instance().settingText(QStringLiteral("Server/CorvinHost")) + path;
-    auto *request = new SimpleHttpPost(nullptr);
-    QObject::connect(request, &SimpleHttpPost::onResponse, receiver, slot);
-    request->setUrl(url);
-    request->setBody(QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Compact)));
-    QMap<QString, QString> headers;
-    request->query(headers);
-}
-
-// Reads a reply text as a JSON object; false for anything else (empty, plain text, an array).
-bool parseObject(const QString &body, QJsonObject *object)
-{
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(body.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return false;
-    *object = document.object();
-    return true;
-}
-
-} // namespace
 
 LoginWidget::LoginWidget(QWidget *parent) : QWidget(parent), ui(new Ui::LoginWidget)
 {
@@ -60,6 +28,7 @@ LoginWidget::LoginWidget(QWidget *parent) : QWidget(parent), ui(new Ui::LoginWid
     flags &= ~(Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint);
     setWindowFlags(flags);
 
+    connect(ui->pushButton, &QPushButton::clicked, this, &LoginWidget::on_pushButton_clicked);
     connect(this, &LoginWidget::login_ok, this, &LoginWidget::on_login_ok);
 }
 
@@ -91,7 +60,7 @@ void LoginWidget::on_pushButton_clicked()
     body.insert(QStringLiteral("password"), password);
     context.userName = userName;
 
-    postToService(this, QStringLiteral("/clb/action/login"), body, &LoginWidget::on_login);
+    ServiceRequest::post(QStringLiteral("/clb/action/login"), body, this, &LoginWidget::on_login);
 }
 
 void LoginWidget::on_login(QString body)
@@ -99,7 +68,7 @@ void LoginWidget::on_login(QString body)
     qDebug() << "[LoginWidget][on_login]";
 
     QJsonObject reply;
-    if (!parseObject(body, &reply)) {
+    if (!ServiceRequest::parseReply(body, &reply)) {
         ui->pushButton->setEnabled(true);
         // An empty reply means the request itself failed; a cleared label would tell nothing. The
         // label is narrow, so the text is short.
@@ -134,8 +103,8 @@ void LoginWidget::getCurrentLesson()
     QJsonObject body;
     body.insert(QStringLiteral("channelId"), context.channelId);
     body.insert(QStringLiteral("teacherID"), context.managerId);
-    postToService(this, QStringLiteral("/clb/class/getCurrentLesson"), body,
-                  &LoginWidget::on_check_lesson);
+    ServiceRequest::post(QStringLiteral("/clb/class/getCurrentLesson"), body, this,
+                         &LoginWidget::on_check_lesson);
 }
 
 void LoginWidget::on_check_lesson(QString body)
@@ -143,7 +112,7 @@ void LoginWidget::on_check_lesson(QString body)
     qDebug() << "[LoginWidget][on_check_lesson]";
 
     QJsonObject reply;
-    if (parseObject(body, &reply)) {
+    if (ServiceRequest::parseReply(body, &reply)) {
         if (reply.value(QLatin1String("success")).toBool(false)) {
             emit login_ok();
             return;

@@ -4,15 +4,13 @@
 #include "config/AppContext.h"
 #include "courseware/CoursewareList.h"
 #include "courseware/CoursewareSelect.h"
-#include "net/SimpleHttpPost.h"
+#include "net/ServiceRequest.h"
 #include "util/ProcessProbe.h"
 
 #include <QAbstractButton>
 #include <QDebug>
 #include <QEventLoop>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QMap>
 #include <QMessageBox>
 #include <QPalette>
 #include <QProcess>
@@ -40,6 +38,7 @@ PrepareCourse::PrepareCourse(QString displayName, CoursewareList *list, QWidget 
     setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint & ~Qt::WindowMinimizeButtonHint);
     setWindowTitle(QStringLiteral(" Corvin助手"));
 
+    connect(ui->pushButton, &QPushButton::clicked, this, &PrepareCourse::on_pushButton_clicked);
     connect(&timer, &QTimer::timeout, this, &PrepareCourse::on_timer);
     timer.start(100);
 
@@ -131,20 +130,13 @@ void PrepareCourse::replaceClassStudent()
     AppContext &context = AppContext::instance();
     const QString masterTeacherId
             = coursewareList ? coursewareList->getTeacherId(displayName) : QString();
-    const QString url = context.settingText(QStringLiteral("Server/CorvinHost"))
-            + QStringLiteral("/clb/class/replaceClassStudent");
-
     QJsonObject body;
     body.insert(QStringLiteral("teacherId"), context.managerId);
     body.insert(QStringLiteral("masterTeacherId"), masterTeacherId);
     body.insert(QStringLiteral("channelId"), context.channelId);
 
-    auto *request = new SimpleHttpPost(nullptr);
-    connect(request, &SimpleHttpPost::onResponse, this, &PrepareCourse::on_replaceClassStudent);
-    request->setUrl(url);
-    request->setBody(QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Compact)));
-    QMap<QString, QString> headers;
-    request->query(headers);
+    ServiceRequest::post(QStringLiteral("/clb/class/replaceClassStudent"), body, this,
+                         &PrepareCourse::on_replaceClassStudent);
     seatReplyPending = true;
 }
 

@@ -107,12 +107,13 @@ MessageCapture::~MessageCapture()
     captured = nullptr;
 }
 
-void MessageCapture::handler(QtMsgType, const QMessageLogContext &context, const QString &msg)
+void MessageCapture::handler(QtMsgType type, const QMessageLogContext &context, const QString &msg)
 {
     QMutexLocker locker(&captureMutex);
     if (!captured)
         return;
     CapturedMessage m;
+    m.type = type;
     m.text = msg;
     m.file = QString::fromUtf8(context.file);
     m.function = QString::fromUtf8(context.function);
@@ -142,6 +143,16 @@ bool MessageCapture::contains(const QString &text) const
 int MessageCapture::indexOf(const QString &text, int from) const
 {
     return texts().indexOf(text, from);
+}
+
+QStringList MessageCapture::warnings() const
+{
+    QStringList result;
+    for (const CapturedMessage &m : messages()) {
+        if (m.type != QtDebugMsg)
+            result.append(m.text);
+    }
+    return result;
 }
 
 void MessageCapture::clear()

@@ -22,6 +22,7 @@ QByteArray iniText(const QMap<QString, QString> &values);
 
 struct CapturedMessage
 {
+    QtMsgType type = QtDebugMsg;
     QString text;
     QString file;
     QString function;
@@ -38,6 +39,8 @@ public:
     QStringList texts() const;
     bool contains(const QString &text) const;
     int indexOf(const QString &text, int from = 0) const;
+    // The program logs with qDebug only: everything else was written by Qt itself.
+    QStringList warnings() const;
     void clear();
 
 private:

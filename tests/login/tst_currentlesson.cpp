@@ -210,6 +210,7 @@ void tst_CurrentLesson::lessonBodyOnTheWire()
 void tst_CurrentLesson::successHandsOver()
 {
     server.script(lessonPath, ScriptedReply {200, QByteArray("{\"success\":true,\"x\":\"\"}")});
+    MessageCapture capture;
     LoginWidget w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -230,6 +231,9 @@ void tst_CurrentLesson::successHandsOver()
     QCOMPARE(AppContext::instance().userName, QStringLiteral("teacher"));
     QCOMPARE(server.requests(loginPath).size(), 1);
     QCOMPARE(server.requests(lessonPath).size(), 1);
+    // The whole way from the form to the next window without a word from Qt itself.
+    QTRY_VERIFY(!select->findChild<QLabel *>(QStringLiteral("error_tip"))->text().endsWith("..."));
+    QCOMPARE(capture.warnings(), QStringList());
 }
 
 void tst_CurrentLesson::notSuccessShowsBox_data()

@@ -172,8 +172,9 @@ void tst_LoginWidget::formWidgets_data()
     QTest::newRow("radioButton_brightHall")
             << "radioButton_brightHall"
             << "QRadioButton" << QRect(390, 270, 91, 21) << QStringLiteral("Solvane");
+    // The title spans the fields and is centred over them.
     QTest::newRow("label_3") << "label_3"
-                             << "QLabel" << QRect(270, 40, 81, 41) << QStringLiteral("Corvin助手");
+                             << "QLabel" << QRect(190, 40, 281, 41) << QStringLiteral("Corvin助手");
 }
 
 void tst_LoginWidget::formWidgets()
@@ -208,6 +209,7 @@ void tst_LoginWidget::formWidgets()
     if (name == QLatin1String("label_3")) {
         QCOMPARE(widget->font().pointSize(), 14);
         QCOMPARE(widget->font().family(), QFont().family());
+        QCOMPARE(qobject_cast<QLabel *>(widget)->alignment(), Qt::AlignCenter);
     }
 }
 

@@ -64,8 +64,26 @@ void settle()
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
+// A label whose text is wider than the label shows it cut off.
+void checkLabels(QWidget *widget, const char *name)
+{
+    const QList<QLabel *> labels = widget->findChildren<QLabel *>();
+    for (const QLabel *label : labels) {
+        if (!label->isVisible() || label->wordWrap() || label->text().isEmpty())
+            continue;
+        const int needed = label->fontMetrics().horizontalAdvance(label->text());
+        if (needed > label->contentsRect().width()) {
+            std::fprintf(stderr, "corvin-pictures: %s: \"%s\" needs %d px, %s has %d\n", name,
+                         label->text().toUtf8().constData(), needed,
+                         qPrintable(label->objectName()), label->contentsRect().width());
+            ++failures;
+        }
+    }
+}
+
 void save(QWidget *widget, const char *name)
 {
+    checkLabels(widget, name);
     const QString path = QStringLiteral("%1/%2.png").arg(outFolder, QLatin1String(name));
     if (!widget->grab().save(path)) {
         std::fprintf(stderr, "corvin-pictures: cannot write %s\n", qPrintable(path));

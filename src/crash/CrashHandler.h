@@ -5,7 +5,7 @@
 
 #ifdef Q_OS_LINUX
 
-#include "app/MiniDumpCallback.h"
+#include "crash/MiniDumpCallback.h"
 
 #include <atomic>
 #include <pthread.h>

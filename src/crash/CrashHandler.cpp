@@ -2,7 +2,7 @@
 
 #ifdef Q_OS_LINUX
 
-#include "app/MinidumpWriter.h"
+#include "crash/MinidumpWriter.h"
 
 #include <QFile>
 #include <QString>

@@ -1,5 +1,5 @@
-#include "app/CrashHandler.h"
-#include "app/MiniDumpCallback.h"
+#include "crash/CrashHandler.h"
+#include "crash/MiniDumpCallback.h"
 
 #include <QDir>
 #include <QTemporaryDir>

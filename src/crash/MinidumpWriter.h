@@ -5,6 +5,8 @@
 
 #ifdef Q_OS_LINUX
 
+#include "crash/MinidumpFormat.h"
+
 #include <signal.h>
 #include <sys/types.h>
 #include <ucontext.h>
@@ -70,6 +72,24 @@ private:
         quint32 cvRva;
         quint32 buildIdLength;
     };
+
+    class Output;
+
+    // One function per stream; each returns where its data went.
+    Minidump::MdLocation writeSystemInfo(Output &out);
+    Minidump::MdLocation writeMiscInfo(Output &out);
+    Minidump::MdLocation writeContext(Output &out, const CrashContext &crash,
+                                      quint64 *stackPointer);
+    Minidump::MdMemoryDescriptor writeStack(Output &out, quint64 stackPointer);
+    Minidump::MdLocation writeThreadList(Output &out, const CrashContext &crash,
+                                         const Minidump::MdMemoryDescriptor &stack,
+                                         const Minidump::MdLocation &context);
+    Minidump::MdLocation writeException(Output &out, const CrashContext &crash,
+                                        const Minidump::MdLocation &context);
+    Minidump::MdLocation writeModuleList(Output &out);
+    Minidump::MdLocation writeMemoryList(Output &out, const Minidump::MdMemoryDescriptor &stack);
+    Minidump::MdLocation writeProcStatus(Output &out);
+    void writeHeader(Output &out, quint32 directoryRva, quint32 entries);
 
     int readFile(const char *path, char *buffer, int capacity) const;
     void parseMaps();

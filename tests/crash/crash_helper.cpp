@@ -6,9 +6,9 @@
 //   real:       MiniDumpCallback itself is the completion callback (its answer is the outcome)
 //   false:      MiniDumpCallback runs, but the handler is told the crash was not handled
 //   --previous: installs a handler before the crash handler that reports on stderr
-#include "app/CrashHandler.h"
 #include "app/LogMessageHandler.h"
-#include "app/MiniDumpCallback.h"
+#include "crash/CrashHandler.h"
+#include "crash/MiniDumpCallback.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
