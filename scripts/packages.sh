@@ -23,4 +23,8 @@ corvin_ensure_packages() {
 # What building and testing the project needs.
 CORVIN_BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev libcpp-httplib-dev)
 # The picture test measures the Chinese texts of the forms: they need a font that has them.
-CORVIN_TEST_PACKAGES=(lldb fonts-wqy-microhei)
+CORVIN_TEST_PACKAGES=(lldb fonts-wqy-microhei fonts-dejavu-core fontconfig)
+# The Windows run: the cross compilers, Wine, NSIS, and a virtual display with the X tools the
+# installer check uses.
+CORVIN_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64 nsis xvfb
+    x11-utils x11-apps xdotool python3 fontconfig fonts-wqy-microhei fonts-dejavu-core)

@@ -22,3 +22,19 @@ export ASAN_OPTIONS=fast_unwind_on_malloc=0:detect_stack_use_after_return=1:stri
 export LSAN_OPTIONS=suppressions=$(pwd)/scripts/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd "$asan" && ctest --output-on-failure --timeout 600)
+
+# Windows: cross-built with MinGW-w64 against a Qt for MinGW, every suite run under Wine, the
+# packages made and the installer tried as a user would.
+if [ -z "${CORVIN_QT_MINGW:-}" ]; then
+    echo "Windows run skipped: CORVIN_QT_MINGW is not set (a Qt 5 for MinGW prefix or its .tar.xz)."
+    exit 0
+fi
+[ -n "${CORVIN_HTTPLIB:-}" ] || { echo "CORVIN_HTTPLIB must name the folder of cpp-httplib's single header for the Windows run" >&2; exit 1; }
+corvin_ensure_packages "${CORVIN_WINDOWS_PACKAGES[@]}"
+win=${CORVIN_WINDOWS_BUILD_DIR:-build-win}
+cmake -S . -B "$win" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DCORVIN_QT_MINGW="$CORVIN_QT_MINGW" -DCORVIN_HTTPLIB="$CORVIN_HTTPLIB"
+cmake --build "$win" -j"$jobs"
+(cd "$win" && ctest --output-on-failure --timeout 300 -j"$jobs")
+(cd "$win" && cpack)
+bash scripts/windows-check.sh "$win"

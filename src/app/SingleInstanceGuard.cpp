@@ -22,6 +22,14 @@ SingleInstanceGuard::SingleInstanceGuard(const QString &key) : memory(new QShare
     // The OS name of the segment is the key itself, so every build with this key sees the others.
     memory->setNativeKey(key);
     memory->create(1, QSharedMemory::ReadWrite);
+    // Any failure, not only AlreadyExists, counts as another instance.
+    claimed = memory->error() == QSharedMemory::NoError;
+    if (!claimed) {
+        // A failed create keeps a handle to the existing segment, which would keep it alive
+        // after the first instance has ended, for as long as this refused start shows its box.
+        delete memory;
+        memory = nullptr;
+    }
 }
 
 SingleInstanceGuard::~SingleInstanceGuard()
@@ -32,8 +40,7 @@ SingleInstanceGuard::~SingleInstanceGuard()
 
 bool SingleInstanceGuard::isFirstInstance() const
 {
-    // Any failure, not only AlreadyExists, counts as another instance.
-    return memory && memory->error() == QSharedMemory::NoError;
+    return claimed;
 }
 
 #else

@@ -34,8 +34,8 @@ private:
     QSharedMemory *memory = nullptr;
 #else
     int lockFd = -1;
-    bool claimed = false;
 #endif
+    bool claimed = false;
 };
 
 #endif // SINGLEINSTANCEGUARD_H

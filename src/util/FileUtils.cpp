@@ -9,6 +9,10 @@
 
 #include <vector>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 #ifdef Q_OS_LINUX
 #include <QTemporaryFile>
 
@@ -69,6 +73,69 @@ bool copyInKernel(const QString &source, const QString &target)
     return true;
 }
 #endif
+
+#ifdef Q_OS_WIN
+std::wstring nativePath(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+// Symbolic links, junctions and mount points are all reparse points. Wine shows a Linux link to
+// a folder as one with tag 0, which QFileInfo does not take for a link.
+bool isReparsePoint(const QFileInfo &entry)
+{
+    const DWORD attributes = GetFileAttributesW(nativePath(entry.absoluteFilePath()).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Where the file system takes a path in the end, links followed; "" when it cannot be opened.
+QString finalPath(const QString &path)
+{
+    HANDLE handle = CreateFileW(nativePath(path).c_str(), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return QString();
+    std::wstring buffer(32768, L'\0');
+    const DWORD length = GetFinalPathNameByHandleW(handle, &buffer[0], DWORD(buffer.size()), 0);
+    CloseHandle(handle);
+    return length > 0 && length < buffer.size()
+            ? QString::fromWCharArray(buffer.data(), int(length))
+            : QString();
+}
+
+// A file that resolves to a place outside the folder being deleted is a link that does not say
+// so: Wine shows a Linux link to a file as the file itself, and deleting it deletes its target.
+bool resolvesOutside(const QFileInfo &entry, const QString &folder)
+{
+    const QString resolved = finalPath(entry.absoluteFilePath());
+    const QString inside = finalPath(folder) + QLatin1Char('\\');
+    return resolved.isEmpty() || !resolved.startsWith(inside, Qt::CaseInsensitive);
+}
+#endif
+
+// Removes the link itself: its target may lie outside the tree, so it is never entered and its
+// permissions are never changed (setPermissions would follow the link).
+bool removeLink(const QFileInfo &entry)
+{
+    const QString linkPath = entry.absoluteFilePath();
+#ifdef Q_OS_WIN
+    if (entry.isDir())
+        return RemoveDirectoryW(nativePath(linkPath).c_str());
+    return DeleteFileW(nativePath(linkPath).c_str());
+#else
+    return QFile::remove(linkPath);
+#endif
+}
+
+bool isLink(const QFileInfo &entry)
+{
+#ifdef Q_OS_WIN
+    return entry.isSymLink() || isReparsePoint(entry);
+#else
+    return entry.isSymLink();
+#endif
+}
 
 } // namespace
 
@@ -132,10 +199,16 @@ bool FileUtils::copyFile(const QString &source, const QString &target)
     if (QString::compare(resolvedSource, resolvedTarget, sameFileCase) == 0)
         return true;
 
-    if (!fileExists(resolvedTarget))
+    if (!fileExists(resolvedTarget)) {
         makePath(QFileInfo(resolvedTarget).path());
-    else
+    } else {
+#ifdef Q_OS_WIN
+        // A read-only file cannot be removed on Windows; the target is replaced all the same.
+        QFile::setPermissions(resolvedTarget,
+                              QFile::permissions(resolvedTarget) | QFileDevice::WriteUser);
+#endif
         QFile::remove(resolvedTarget);
+    }
 #ifdef Q_OS_LINUX
     return copyInKernel(resolvedSource, resolvedTarget);
 #else
@@ -156,18 +229,15 @@ bool FileUtils::deleteDir(const QString &path)
     dir.setFilter(QDir::AllEntries | QDir::NoDotAndDotDot);
     const QFileInfoList entries = dir.entryInfoList();
     for (const QFileInfo &entry : entries) {
-        if (entry.isSymLink()) {
-            // Remove the link itself. Its target may lie outside the tree: never enter it and
-            // never change its permissions (setPermissions would follow the link).
+        if (isLink(entry)) {
             qDebug() << " FileUtils::deleteDir : remove ++ " << entry.fileName();
-            const QString linkPath = entry.absoluteFilePath();
-            bool removed = QFile::remove(linkPath);
+            qDebug() << " FileUtils::deleteDir : remove -- " << removeLink(entry);
 #ifdef Q_OS_WIN
-            // Folder links and junctions go with RemoveDirectory, which leaves the target alone.
-            if (!removed && entry.isDir())
-                removed = QDir().rmdir(linkPath);
+        } else if (entry.isFile() && resolvesOutside(entry, path)) {
+            // Left alone; the folder then stays and the result is false.
+            qDebug() << " FileUtils::deleteDir : remove ++ " << entry.fileName();
+            qDebug() << " FileUtils::deleteDir : remove -- " << false;
 #endif
-            qDebug() << " FileUtils::deleteDir : remove -- " << removed;
         } else if (entry.isFile()) {
             qDebug() << " FileUtils::deleteDir : remove ++ " << entry.fileName();
             QFile file(entry.absoluteFilePath());

@@ -3,31 +3,40 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+#include <tlhelp32.h>
+#endif
 
 bool ProcessProbe::isRunning(const QString &name)
 {
-#ifdef Q_OS_WIN
-    // A missing or failing tasklist gives no output, so nothing counts as running.
-    QProcess tasklist;
-    tasklist.start(QStringLiteral("tasklist"), QStringList(), QIODevice::ReadWrite);
-    tasklist.waitForFinished(30000);
-    const QString output = QString::fromUtf8(tasklist.readAllStandardOutput());
-    return output.contains(name, Qt::CaseInsensitive);
-#else
     const QStringList names = runningNames();
     for (const QString &running : names) {
         if (running.compare(name, Qt::CaseInsensitive) == 0)
             return true;
     }
     return false;
-#endif
 }
 
 QStringList ProcessProbe::runningNames()
 {
     QStringList names;
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+    // The snapshot instead of tasklist: no console window, no localised output to parse, and an
+    // exact image name. A snapshot that cannot be taken lists nothing, so nothing counts as
+    // running.
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return names;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry))
+        names.append(QString::fromWCharArray(entry.szExeFile));
+    CloseHandle(snapshot);
+#else
     const QStringList pids
             = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &pid : pids) {

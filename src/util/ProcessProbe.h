@@ -8,12 +8,12 @@
 class ProcessProbe
 {
 public:
-    // Windows: the output of "tasklist" contains name, ignoring case. Elsewhere: one of the
-    // running processes' names equals name, ignoring case.
+    // One of the running processes' names equals name, ignoring case.
     static bool isRunning(const QString &name);
 
-    // The names of the running processes, from /proc: each process's comm and the file name
-    // of its first command-line argument (comm is cut to 15 characters). Empty on Windows.
+    // The names of the running processes. Windows: each process's image file name from the
+    // process snapshot. Elsewhere, from /proc: each process's comm and the file name of its
+    // first command-line argument (comm is cut to 15 characters).
     static QStringList runningNames();
 };
 

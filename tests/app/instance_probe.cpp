@@ -1,19 +1,25 @@
 // Runs main's single-instance steps with the product's key: claim, application object, and on
 // refusal the product's information box, closed here so that the refused start can end.
-// Usage: corvin_instance_probe <probe|hold>
+// Usage: corvin_instance_probe <probe|hold|sleep>
 //   probe: prints "first" and ends at once (0) when no instance runs
 //   hold:  prints "first" and keeps the claim until standard input closes
+//   sleep: claims nothing and sleeps for 30 s (a program started while the guard is held)
 // A refused start prints "refused", the box's title, text and buttons, and returns -1.
 #include "app/SingleInstanceGuard.h"
 
 #include "TestSupport.h"
 
 #include <QApplication>
+#include <QThread>
 #include <QWidget>
 
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
+
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace {
 void printLine(const QString &text)
@@ -27,6 +33,14 @@ void printLine(const QString &text)
 
 int main(int argc, char *argv[])
 {
+#ifdef Q_OS_WIN
+    // The test reads these lines byte for byte: no "\r\n".
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    if (argc > 1 && std::strcmp(argv[1], "sleep") == 0) {
+        QThread::sleep(30);
+        return 0;
+    }
     const QString instanceKey = QStringLiteral("2E5488E6-539E-46BC-8C92-634119162D59");
     SingleInstanceGuard guard(instanceKey);
     QApplication app(argc, argv);
@@ -35,8 +49,7 @@ int main(int argc, char *argv[])
     if (guard.isFirstInstance()) {
         printLine(QStringLiteral("first"));
         if (hold) {
-            char c;
-            while (::read(0, &c, 1) > 0) { }
+            while (std::fgetc(stdin) != EOF) { }
         }
         return 0;
     }

@@ -2,12 +2,21 @@
 
 #include "config/AppContext.h"
 
+#include "DemoClients.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 #ifdef Q_OS_LINUX
 #include <linux/capability.h>
@@ -42,6 +51,88 @@ bool enforceFilePermissions()
     const bool refused = !file.open(QIODevice::ReadOnly);
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     return refused;
+}
+
+bool underWine()
+{
+#ifdef Q_OS_WIN
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
+#ifdef Q_OS_WIN
+namespace {
+// The Linux path of a Windows one, through Wine's own conversion.
+QString hostPath(const QString &path)
+{
+    using Convert = char *(CDECL *)(LPCWSTR);
+    const auto convert = reinterpret_cast<Convert>(
+            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+    if (!convert)
+        return QString();
+    char *converted = convert(QDir::toNativeSeparators(path).toStdWString().c_str());
+    const QString result = converted ? QString::fromUtf8(converted) : QString();
+    HeapFree(GetProcessHeap(), 0, converted);
+    return result;
+}
+} // namespace
+#endif
+
+bool makeLink(const QString &target, const QString &link)
+{
+#ifdef Q_OS_WIN
+    if (!underWine()) {
+        const DWORD flags = QFileInfo(target).isDir() ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0;
+        return CreateSymbolicLinkW(QDir::toNativeSeparators(link).toStdWString().c_str(),
+                                   QDir::toNativeSeparators(target).toStdWString().c_str(), flags);
+    }
+    const QString from = hostPath(target);
+    const QString to = hostPath(link);
+    return !from.isEmpty() && !to.isEmpty()
+            && QProcess::execute(QStringLiteral("start.exe"),
+                                 {QStringLiteral("/wait"), QStringLiteral("/unix"),
+                                  QStringLiteral("/bin/ln"), QStringLiteral("-s"), from, to})
+            == 0
+            && QFileInfo::exists(link);
+#else
+    return QFile::link(target, link);
+#endif
+}
+
+bool writeClientStartFile(const QString &appData, const QString &client)
+{
+    QString error;
+    return ::writeClientStartFile(appData, client, QStringLiteral(CORVIN_FAKE_CLIENT), &error);
+}
+
+bool makeSleeper(const QString &path)
+{
+    return QDir().mkpath(QFileInfo(path).path())
+            && QFile::copy(QStringLiteral(CORVIN_FAKE_CLIENT), path);
+}
+
+QString folderName(const QString &tag)
+{
+    QString name = tag;
+    for (QChar &c : name) {
+        if (!c.isLetterOrNumber() && c != QLatin1Char('-'))
+            c = QLatin1Char('_');
+    }
+    return name;
+}
+
+bool setHidden(const QString &path)
+{
+#ifdef Q_OS_WIN
+    const std::wstring native = QDir::toNativeSeparators(path).toStdWString();
+    const DWORD attributes = GetFileAttributesW(native.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES
+            && SetFileAttributesW(native.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN);
+#else
+    return QFileInfo(path).fileName().startsWith(QLatin1Char('.')) && QFileInfo::exists(path);
+#endif
 }
 
 QString configPath()

@@ -53,6 +53,31 @@ private:
 // thread of interest exists. Returns whether a file without permissions is now refused.
 bool enforceFilePermissions();
 
+// Writes the start file of a student-client stand-in ("heron" or "atrium") below appData, where
+// the launch looks for it; each start is recorded in <appData>/../client-started.log as a line
+// "<date> <time> <client> started" and the entries below the client's resource folder.
+bool writeClientStartFile(const QString &appData, const QString &client);
+
+// True when this Windows program runs under Wine.
+bool underWine();
+
+// A symbolic link at `link` to `target`. Under Wine it is a link of the Linux file system, made
+// by the host's ln; Wine shows such a link to a folder as a reparse point and one to a file as
+// the file itself.
+bool makeLink(const QString &target, const QString &link);
+
+// Puts a program that sleeps for as many seconds as its first argument says at `path`, under
+// whatever name the path gives it: a stand-in for a running student client.
+bool makeSleeper(const QString &path);
+
+// A folder name made from a data tag: anything but letters, digits, "-" and "_" becomes "_", so
+// tags such as "local backslash .." name a folder of their own on every platform.
+QString folderName(const QString &tag);
+
+// Hides a file the way the platform does: a name that starts with "." is hidden by itself
+// outside Windows; on Windows the hidden attribute is set too.
+bool setHidden(const QString &path);
+
 // What a modal box showed when closeNextModal() closed it.
 struct ModalSeen
 {

@@ -85,7 +85,8 @@ void tst_CoursewareResource::initTestCase()
 void tst_CoursewareResource::init()
 {
     root = temp.path() + QStringLiteral("/dl-") + QString::fromLatin1(QTest::currentTestFunction())
-            + QLatin1Char('-') + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_');
+            + QLatin1Char('-')
+            + TestSupport::folderName(QString::fromLatin1(QTest::currentDataTag()));
     folder = root + QStringLiteral("/C1/3/");
     QVERIFY(QDir().mkpath(folder));
     config();

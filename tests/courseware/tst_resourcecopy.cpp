@@ -100,7 +100,7 @@ void tst_ResourceCopy::init()
 {
     const QString base = temp.path() + QLatin1Char('/')
             + QString::fromLatin1(QTest::currentTestFunction()) + QLatin1Char('-')
-            + QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), '_');
+            + TestSupport::folderName(QString::fromLatin1(QTest::currentDataTag()));
     appData = base + QStringLiteral("/appdata");
     download = base + QStringLiteral("/download");
     source = download + QStringLiteral("/C1/3/");

@@ -1,6 +1,7 @@
 #include "util/ProcessProbe.h"
 
 #include "StandInServer.h"
+#include "TestSupport.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -133,14 +134,11 @@ private:
 
 void tst_PreparationFlow::initTestCase()
 {
-#ifdef Q_OS_WIN
-    QSKIP("the student clients here are shell scripts");
-#endif
     QVERIFY(temp.isValid());
     QVERIFY(server.start());
     const QString bin = temp.path() + QStringLiteral("/bin");
     QVERIFY(QDir().mkpath(bin));
-    driver = bin + QStringLiteral("/flowdriver");
+    driver = bin + QLatin1Char('/') + QFileInfo(QStringLiteral(CORVIN_FLOWDRIVER)).fileName();
     QVERIFY(QFile::copy(QStringLiteral(CORVIN_FLOWDRIVER), driver));
     QVERIFY(writeFile(bin + QStringLiteral("/config.ini"),
                       "[Server]\nCorvinHost=" + server.baseUrl().toUtf8()
@@ -161,7 +159,8 @@ void tst_PreparationFlow::flow_data()
     QTest::addColumn<QString>("atriumVersion");
     QTest::addColumn<QString>("client"); // whose resource folder is filled
     QTest::addColumn<bool>("clientRunning");
-    QTest::addColumn<QString>("startFile"); // "ok", "missing", "not executable"
+    // "ok", "missing", "not executable", "not a program"
+    QTest::addColumn<QString>("startFile");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("boxes");
     QTest::addColumn<int>("seatDelayMs"); // the seat reply comes this late
@@ -185,10 +184,17 @@ void tst_PreparationFlow::flow_data()
             << "ok" << 1 << ""
             << "0.9.8"
             << "atrium" << true << "ok" << 10 << QStringList {runningBox} << 0;
+#ifndef Q_OS_WIN
+    // Windows has no mode to take away: a file that is no program stands for it there.
     QTest::newRow("start file not executable") << "ok" << 0 << "1.2"
                                                << "0.9.8"
                                                << "heron" << false << "not executable" << 10
                                                << QStringList {confirmBox, failedStartBox} << 0;
+#endif
+    QTest::newRow("start file not a program") << "ok" << 1 << ""
+                                              << "0.9.8"
+                                              << "atrium" << false << "not a program" << 10
+                                              << QStringList {confirmBox, failedStartBox} << 0;
     QTest::newRow("start file missing") << "ok" << 1 << ""
                                         << "0.9.8"
                                         << "atrium" << false << "missing" << 10
@@ -214,7 +220,7 @@ void tst_PreparationFlow::flow()
     QFETCH(int, seatDelayMs);
 
     const QString base = temp.path() + QLatin1Char('/')
-            + QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), '_');
+            + TestSupport::folderName(QString::fromLatin1(QTest::currentDataTag()));
     const QString appData = base + QStringLiteral("/appdata");
     const QString download = base + QStringLiteral("/download");
     const QString record = base + QStringLiteral("/client-started.log");
@@ -240,16 +246,18 @@ void tst_PreparationFlow::flow()
         if (!versions[i].isEmpty())
             ini += "version=" + versions[i].toUtf8() + '\n';
         QVERIFY(writeFile(appData + QLatin1Char('/') + name + QStringLiteral("/config.ini"), ini));
-        const QByteArray script = "#!/bin/sh\n{ date; echo " + name.toUtf8() + "; find '"
-                + QFile::encodeName(appData + QLatin1Char('/') + name + QStringLiteral("/resource"))
-                + "' -type f | sort; } >> '" + QFile::encodeName(record) + "'\n";
         const QString path = appData + startFiles[i][1];
-        const bool isClients = name == client;
-        if (isClients && startFile == QLatin1String("missing"))
-            QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-        else
-            QVERIFY(writeFile(path, script,
-                              !(isClients && startFile == QLatin1String("not executable"))));
+        QVERIFY(TestSupport::writeClientStartFile(appData, name));
+        if (name != client)
+            continue;
+        if (startFile == QLatin1String("missing")) {
+            QVERIFY(QFile::remove(path));
+        } else if (startFile == QLatin1String("not executable")) {
+            QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        } else if (startFile == QLatin1String("not a program")) {
+            QFile::remove(path);
+            QVERIFY(writeFile(path, "neither a program nor a script", true));
+        }
     }
 
     QProcess fakeClient;
@@ -257,7 +265,7 @@ void tst_PreparationFlow::flow()
     if (clientRunning) {
         const QString fake = base + QStringLiteral("/other/Lectern.exe");
         QVERIFY(QDir().mkpath(QFileInfo(fake).path()));
-        QVERIFY(QFile::link(QStringLiteral("/bin/sleep"), fake));
+        QVERIFY(TestSupport::makeSleeper(fake));
         fakeClient.start(fake, {QStringLiteral("120")});
         QVERIFY(fakeClient.waitForStarted(10000));
     } else {
@@ -280,7 +288,9 @@ void tst_PreparationFlow::flow()
     process.start(driver, {mode, QString::number(channel), QStringLiteral("Demo_3")});
     QVERIFY(process.waitForStarted(10000));
     const bool finished = process.waitForFinished(90000);
-    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    // Windows' text-mode streams end lines in "\r\n".
+    const QString errors = QString::fromUtf8(process.readAllStandardError())
+                                   .replace(QLatin1String("\r\n"), QLatin1String("\n"));
     if (!finished)
         process.kill();
     QVERIFY2(finished, qPrintable(errors));
@@ -348,8 +358,10 @@ void tst_PreparationFlow::flow()
         };
         QTRY_VERIFY_WITH_TIMEOUT(recordText().contains(QStringLiteral("clip.mp4")), 15000);
         const QString text = recordText();
-        QVERIFY2(text.contains(QLatin1Char('\n') + client + QLatin1Char('\n')), qPrintable(text));
-        QVERIFY2(!text.contains(QLatin1Char('\n') + other + QLatin1Char('\n')), qPrintable(text));
+        QVERIFY2(text.contains(QLatin1Char(' ') + client + QStringLiteral(" started\n")),
+                 qPrintable(text));
+        QVERIFY2(!text.contains(QLatin1Char(' ') + other + QStringLiteral(" started\n")),
+                 qPrintable(text));
         for (const QString &path : expected)
             QVERIFY2(text.contains(resource + QLatin1Char('/') + path), qPrintable(text));
     } else {

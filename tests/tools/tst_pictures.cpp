@@ -62,7 +62,7 @@ void tst_Pictures::initTestCase()
     const QStringList lines
             = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     for (const QString &line : lines)
-        expected.append(QFileInfo(line).fileName());
+        expected.append(QFileInfo(line.trimmed()).fileName());
 }
 
 void tst_Pictures::picture_data()

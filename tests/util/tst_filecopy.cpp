@@ -82,7 +82,13 @@ void tst_FileCopy::contentAndPermissions()
             | QFileDevice::ExeOwner | QFileDevice::ReadGroup | QFileDevice::WriteGroup
             | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther
             | QFileDevice::ExeOther;
+#ifdef Q_OS_WIN
+    // Windows keeps no mode bits, only the read-only attribute.
+    Q_UNUSED(mask)
+    QCOMPARE(QFileInfo(target).isWritable(), QFileInfo(source).isWritable());
+#else
     QCOMPARE(QFile::permissions(target) & mask, permissions);
+#endif
     // Nothing but the target is left in its folder.
     QCOMPARE(QDir(QFileInfo(target).path())
                      .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),

@@ -1,5 +1,7 @@
 #include "util/ProcessProbe.h"
 
+#include "TestSupport.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -24,9 +26,6 @@ private:
 void tst_ProcessProbe::initTestCase()
 {
     QVERIFY(temp.isValid());
-#ifdef Q_OS_WIN
-    QSKIP("the child processes below are made from /bin/sleep");
-#endif
 }
 
 void tst_ProcessProbe::runningByName_data()
@@ -59,10 +58,10 @@ void tst_ProcessProbe::runningByName()
     QFETCH(bool, running);
 
     const QString folder = temp.path() + QLatin1Char('/')
-            + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_');
+            + TestSupport::folderName(QString::fromLatin1(QTest::currentDataTag()));
     QVERIFY(QDir().mkpath(folder));
     const QString program = folder + QLatin1Char('/') + fileName;
-    QVERIFY(QFile::link(QStringLiteral("/bin/sleep"), program));
+    QVERIFY(TestSupport::makeSleeper(program));
 
     QVERIFY(!ProcessProbe::isRunning(asked));
     QProcess child;
@@ -78,7 +77,7 @@ void tst_ProcessProbe::endedProcessIsGone()
     const QString name
             = QStringLiteral("Lectern%1-ended.exe").arg(QCoreApplication::applicationPid());
     const QString program = temp.path() + QLatin1Char('/') + name;
-    QVERIFY(QFile::link(QStringLiteral("/bin/sleep"), program));
+    QVERIFY(TestSupport::makeSleeper(program));
     QProcess child;
     child.start(program, {QStringLiteral("60")});
     QVERIFY(child.waitForStarted(10000));

@@ -6,9 +6,8 @@
 
 namespace {
 
-// A stand-in for a student client: appends the date, its name and what it finds in its
-// resource folder to the record, then ends. Paths are found from the script's own place, so
-// the demo folder may be moved.
+#ifndef Q_OS_WIN
+// Paths are found from the script's own place, so the demo folder may be moved.
 QByteArray startScript(const QByteArray &name, const QByteArray &clientFromScript)
 {
     return "#!/bin/sh\n"
@@ -27,6 +26,7 @@ QByteArray startScript(const QByteArray &name, const QByteArray &clientFromScrip
               "    find \"$client/resource\" 2>&1 | sort\n"
               "} >> \"$record\"\n";
 }
+#endif
 
 bool writeFile(const QString &path, const QByteArray &content, bool executable, QString *error)
 {
@@ -45,17 +45,52 @@ bool writeFile(const QString &path, const QByteArray &content, bool executable, 
     return true;
 }
 
+#ifdef Q_OS_WIN
+bool copyProgram(const QString &fakeClient, const QString &path, QString *error)
+{
+    QFile::remove(path);
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()) || !QFile::copy(fakeClient, path)) {
+        *error = QStringLiteral("cannot copy %1 to %2").arg(fakeClient, path);
+        return false;
+    }
+    return true;
+}
+#endif
+
 } // namespace
 
-bool writeDemoClients(const QString &out, QString *error)
+bool writeClientStartFile(const QString &appData, const QString &client, const QString &fakeClient,
+                          QString *error)
+{
+    const QString folder = appData + QLatin1Char('/') + client;
+    const bool heron = client == QLatin1String("heron");
+#ifdef Q_OS_WIN
+    if (!heron)
+        return copyProgram(fakeClient, folder + QStringLiteral("/bin/Lectern.exe"), error);
+    // The client's folder is the program's own: it records itself as heron.
+    return copyProgram(fakeClient, folder + QStringLiteral("/heron-client.exe"), error)
+            && writeFile(folder + QStringLiteral("/run.bat"),
+                         "@echo off\r\n"
+                         "rem Demo student client heron: records its start and the resource "
+                         "folder it was given.\r\n"
+                         "\"%~dp0heron-client.exe\"\r\n",
+                         false, error);
+#else
+    Q_UNUSED(fakeClient)
+    return heron
+            ? writeFile(folder + QStringLiteral("/run.bat"), startScript("heron", "."), true, error)
+            : writeFile(folder + QStringLiteral("/bin/Lectern.exe"), startScript("atrium", ".."),
+                        true, error);
+#endif
+}
+
+bool writeDemoClients(const QString &out, const QString &fakeClient, QString *error)
 {
     const QString appData = out + QStringLiteral("/appdata");
     return writeFile(appData + QStringLiteral("/heron/config.ini"), "[Server]\nversion=1.2\n",
                      false, error)
-            && writeFile(appData + QStringLiteral("/heron/run.bat"), startScript("heron", "."),
-                         true, error)
+            && writeClientStartFile(appData, QStringLiteral("heron"), fakeClient, error)
             && writeFile(appData + QStringLiteral("/atrium/config.ini"),
                          "[Server]\nversion=0.9.8\n", false, error)
-            && writeFile(appData + QStringLiteral("/atrium/bin/Lectern.exe"),
-                         startScript("atrium", ".."), true, error);
+            && writeClientStartFile(appData, QStringLiteral("atrium"), fakeClient, error);
 }

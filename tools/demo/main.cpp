@@ -157,7 +157,14 @@ int main(int argc, char *argv[])
         return 1;
     }
     QString clientError;
-    if (!writeDemoClients(out, &clientError)) {
+    // The fake client lies beside this program in the build.
+    const QString fakeClient = QCoreApplication::applicationDirPath()
+            + QStringLiteral("/corvin-fake-client")
+#ifdef Q_OS_WIN
+            + QStringLiteral(".exe")
+#endif
+            ;
+    if (!writeDemoClients(out, fakeClient, &clientError)) {
         std::fprintf(stderr, "%s\n", qPrintable(clientError));
         return 1;
     }

@@ -140,16 +140,14 @@ bool pressInBox(QPushButton *button, const char *name, const QString &text,
 }
 
 // The box for a student client that is still running: a process of the client's name is
-// started for it (a link to sleep), so the probe finds it the way it finds the real client.
+// started for it (a copy of a program that only sleeps), so the probe finds it the way it finds
+// the real client.
 void runningBoxPicture(PrepareCourse *prepare)
 {
-#ifdef Q_OS_WIN
-    Q_UNUSED(prepare)
-#else
     QTemporaryDir folder;
     const QString fake = folder.path() + QStringLiteral("/Lectern.exe");
     QProcess client;
-    if (folder.isValid() && QFile::link(QStringLiteral("/bin/sleep"), fake)) {
+    if (folder.isValid() && QFile::copy(QStringLiteral(CORVIN_FAKE_CLIENT), fake)) {
         client.start(fake, {QStringLiteral("60")});
         client.waitForStarted(10000);
     }
@@ -165,7 +163,6 @@ void runningBoxPicture(PrepareCourse *prepare)
     }
     client.kill();
     client.waitForFinished(10000);
-#endif
 }
 
 PrepareCourse *newestPrepareWindow()

@@ -8,12 +8,14 @@
 
 int main(int argc, char *argv[])
 {
+#ifndef Q_OS_WIN
     // Block the stop signals before any thread starts, so that only sigwait below sees them.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+#endif
 
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
@@ -52,8 +54,13 @@ int main(int argc, char *argv[])
     std::printf("listening on %s\n", qPrintable(server.baseUrl()));
     std::fflush(stdout);
 
+#ifdef Q_OS_WIN
+    // Serves until the process is ended (Ctrl+C or TerminateProcess).
+    return app.exec();
+#else
     int received = 0;
     sigwait(&stopSignals, &received);
     server.stop();
     return 0;
+#endif
 }
