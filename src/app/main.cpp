@@ -11,10 +11,12 @@
 
 #if defined(Q_OS_WIN) && defined(CORVIN_WITH_BREAKPAD)
 #include "client/windows/handler/exception_handler.h"
+#elif defined(Q_OS_WIN)
+#include "crash/WindowsCrashHandler.h"
 #elif defined(Q_OS_LINUX)
 #include "crash/CrashHandler.h"
 #else
-// No crash dumps on this platform (Windows built without Breakpad).
+// No crash dumps on this platform.
 struct NoCrashHandler
 { };
 #endif
@@ -38,6 +40,9 @@ int main(int argc, char *argv[])
     google_breakpad::ExceptionHandler *crashHandler = new google_breakpad::ExceptionHandler(
             dumpFolder.toStdWString(), nullptr, MiniDumpCallback, nullptr,
             google_breakpad::ExceptionHandler::HANDLER_ALL, MiniDumpNormal, nullptr, nullptr);
+#elif defined(Q_OS_WIN)
+    WindowsCrashHandler *crashHandler
+            = new WindowsCrashHandler(dumpFolder.toStdWString(), MiniDumpCallback, nullptr);
 #elif defined(Q_OS_LINUX)
     CrashHandler *crashHandler
             = new CrashHandler(dumpFolder.toStdWString(), MiniDumpCallback, nullptr);

@@ -1,14 +1,20 @@
 // Crashes on purpose after installing the crash handler the way main does.
 // Usage: corvin_crash_helper <kind> <real|false> [--previous]
-//   kind: segv, abrt, fpe, ill, bus (fault in crashHere on the main thread), thread (segv on a
-//         second thread), overflow (main thread's stack runs out), locked (segv while this
-//         thread holds the log lock)
+//   kind: segv (null write), abrt (abort()), fpe and ill (Linux), bus (Linux: a page past the end
+//         of its file), all in crashHere on the main thread; thread (segv on a second thread),
+//         overflow (main thread's stack runs out), locked (segv while this thread holds the log
+//         lock)
 //   real:       MiniDumpCallback itself is the completion callback (its answer is the outcome)
 //   false:      MiniDumpCallback runs, but the handler is told the crash was not handled
 //   --previous: installs a handler before the crash handler that reports on stderr
 #include "app/LogMessageHandler.h"
-#include "crash/CrashHandler.h"
 #include "crash/MiniDumpCallback.h"
+
+#ifdef Q_OS_WIN
+#include "crash/WindowsCrashHandler.h"
+#else
+#include "crash/CrashHandler.h"
+#endif
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -19,10 +25,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
+
+#ifndef Q_OS_WIN
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <thread>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -33,6 +42,34 @@ bool notHandled(const wchar_t *dumpPath, const wchar_t *dumpId, void *context,
     MiniDumpCallback(dumpPath, dumpId, context, exceptionInfo, assertionInfo, succeeded);
     return false;
 }
+
+#ifdef Q_OS_WIN
+using Handler = WindowsCrashHandler;
+
+LONG WINAPI previousFilter(EXCEPTION_POINTERS *info)
+{
+    char text[64];
+    const int length = std::snprintf(text, sizeof text, "previous handler: %08lx\n",
+                                     info->ExceptionRecord->ExceptionCode);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, DWORD(length), &written, nullptr);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+void previousAbort(int)
+{
+    const char text[] = "previous handler: 40000015\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, DWORD(sizeof text - 1), &written, nullptr);
+}
+
+void installPrevious()
+{
+    SetUnhandledExceptionFilter(previousFilter);
+    std::signal(SIGABRT, previousAbort);
+}
+#else
+using Handler = CrashHandler;
 
 void previousHandler(int signalNumber, siginfo_t *info, void *)
 {
@@ -49,6 +86,18 @@ void previousHandler(int signalNumber, siginfo_t *info, void *)
         ::raise(signalNumber);
 }
 
+void installPrevious()
+{
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    sigemptyset(&action.sa_mask);
+    action.sa_sigaction = previousHandler;
+    action.sa_flags = SA_SIGINFO;
+    for (int signalNumber : CrashHandler::handledSignals)
+        ::sigaction(signalNumber, &action, nullptr);
+}
+#endif
+
 volatile int sink;
 
 } // namespace
@@ -59,6 +108,9 @@ extern "C" __attribute__((noinline, no_sanitize("undefined"))) void crashHere(co
     if (std::strcmp(kind, "segv") == 0) {
         volatile int *volatile nowhere = nullptr;
         *nowhere = 42;
+    } else if (std::strcmp(kind, "abrt") == 0) {
+        std::abort();
+#ifndef Q_OS_WIN
     } else if (std::strcmp(kind, "fpe") == 0) {
         // Both operands volatile: GCC turns 1 / x into a comparison that cannot trap.
         volatile int dividend = 7;
@@ -76,8 +128,7 @@ extern "C" __attribute__((noinline, no_sanitize("undefined"))) void crashHere(co
             if (page != MAP_FAILED && ::ftruncate(fd, 0) == 0)
                 sink = *static_cast<volatile char *>(page);
         }
-    } else if (std::strcmp(kind, "abrt") == 0) {
-        std::abort();
+#endif
     }
     sink = sink + 1;
 }
@@ -98,21 +149,15 @@ int main(int argc, char *argv[])
     runTimestamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
     qInstallMessageHandler(logMessageHandler);
 
-    if (argc > 3 && std::strcmp(argv[3], "--previous") == 0) {
-        struct sigaction action;
-        std::memset(&action, 0, sizeof action);
-        sigemptyset(&action.sa_mask);
-        action.sa_sigaction = previousHandler;
-        action.sa_flags = SA_SIGINFO;
-        for (int signalNumber : CrashHandler::handledSignals)
-            ::sigaction(signalNumber, &action, nullptr);
-    }
+    if (argc > 3 && std::strcmp(argv[3], "--previous") == 0)
+        installPrevious();
 
     const QString dumpFolder = QDir::currentPath() + QStringLiteral("/") + QStringLiteral("dump/");
     const bool real = std::strcmp(argv[2], "real") == 0;
-    auto *handler = new CrashHandler(dumpFolder.toStdWString(),
-                                     real ? MiniDumpCallback : notHandled, nullptr);
-    std::printf("pid %d installed %d\n", int(::getpid()), handler->isInstalled() ? 1 : 0);
+    auto *handler
+            = new Handler(dumpFolder.toStdWString(), real ? MiniDumpCallback : notHandled, nullptr);
+    std::printf("pid %lld installed %d\n", QCoreApplication::applicationPid(),
+                handler->isInstalled() ? 1 : 0);
     std::fflush(stdout);
 
     if (std::strcmp(argv[1], "thread") == 0) {

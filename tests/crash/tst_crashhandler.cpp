@@ -1,5 +1,6 @@
 #include "crash/CrashHandler.h"
 #include "crash/MiniDumpCallback.h"
+#include "crash/WindowsCrashHandler.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -214,26 +215,146 @@ void tst_CrashHandler::dumpFolderNotCreated()
 
 #else
 
-#define LINUX_ONLY QSKIP("the Linux crash handler's signal set-up; not built for Windows")
-void tst_CrashHandler::init() { }
-void tst_CrashHandler::cleanup() { }
-void tst_CrashHandler::installedAndRestored_data() { }
+// What the handler object does to the process's crash hooks, queried in-process: the
+// unhandled-exception filter, the abort signal, the C runtime's pure-call and invalid-parameter
+// handlers.
+namespace {
+
+LONG WINAPI testFilter(EXCEPTION_POINTERS *)
+{
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+void testAbort(int) { }
+void testPureCall() { }
+void testInvalidParameter(const wchar_t *, const wchar_t *, const wchar_t *, unsigned int,
+                          uintptr_t)
+{ }
+
+struct Hooks
+{
+    LPTOP_LEVEL_EXCEPTION_FILTER filter;
+    void (*abort)(int);
+    _purecall_handler pureCall;
+    _invalid_parameter_handler invalidParameter;
+
+    // Reading a hook means setting it; each is put back at once.
+    static Hooks now()
+    {
+        Hooks hooks;
+        hooks.filter = SetUnhandledExceptionFilter(nullptr);
+        SetUnhandledExceptionFilter(hooks.filter);
+        hooks.abort = std::signal(SIGABRT, SIG_DFL);
+        std::signal(SIGABRT, hooks.abort);
+        hooks.pureCall = _set_purecall_handler(nullptr);
+        _set_purecall_handler(hooks.pureCall);
+        hooks.invalidParameter = _set_invalid_parameter_handler(nullptr);
+        _set_invalid_parameter_handler(hooks.invalidParameter);
+        return hooks;
+    }
+    void install() const
+    {
+        SetUnhandledExceptionFilter(filter);
+        std::signal(SIGABRT, abort);
+        _set_purecall_handler(pureCall);
+        _set_invalid_parameter_handler(invalidParameter);
+    }
+};
+
+Hooks original;
+
+std::wstring folderIn(const QTemporaryDir &dir)
+{
+    return (dir.path() + QStringLiteral("/dump/")).toStdWString();
+}
+
+} // namespace
+
+void tst_CrashHandler::init()
+{
+    original = Hooks::now();
+}
+
+void tst_CrashHandler::cleanup()
+{
+    original.install();
+}
+
+void tst_CrashHandler::installedAndRestored_data()
+{
+    QTest::addColumn<bool>("ownBefore");
+    QTest::newRow("nothing before") << false;
+    QTest::newRow("own hooks before") << true;
+}
+
 void tst_CrashHandler::installedAndRestored()
 {
-    LINUX_ONLY;
+    QFETCH(bool, ownBefore);
+    const Hooks before = ownBefore
+            ? Hooks {testFilter, testAbort, testPureCall, testInvalidParameter}
+            : Hooks {nullptr, SIG_DFL, nullptr, nullptr};
+    before.install();
+
+    QTemporaryDir dir;
+    auto *handler = new WindowsCrashHandler(folderIn(dir), MiniDumpCallback, nullptr);
+    QVERIFY(handler->isInstalled());
+    const Hooks during = Hooks::now();
+    QVERIFY(during.filter && during.filter != before.filter);
+    QVERIFY(during.abort != SIG_DFL && during.abort != before.abort);
+    QVERIFY(during.pureCall && during.pureCall != before.pureCall);
+    QVERIFY(during.invalidParameter && during.invalidParameter != before.invalidParameter);
+
+    delete handler;
+    const Hooks after = Hooks::now();
+    QVERIFY(after.filter == before.filter);
+    QVERIFY(after.abort == before.abort);
+    QVERIFY(after.pureCall == before.pureCall);
+    QVERIFY(after.invalidParameter == before.invalidParameter);
 }
-void tst_CrashHandler::alternateStack_data() { }
+
+void tst_CrashHandler::alternateStack_data()
+{
+    QTest::addColumn<int>("unused");
+    QTest::newRow("Linux only") << 0;
+}
+
 void tst_CrashHandler::alternateStack()
 {
-    LINUX_ONLY;
+    QSKIP("the alternate signal stack is Linux's; Windows keeps stack for the filter with "
+          "SetThreadStackGuarantee");
 }
+
 void tst_CrashHandler::oneHandlerAtATime()
 {
-    LINUX_ONLY;
+    QTemporaryDir dir;
+    auto *first = new WindowsCrashHandler(folderIn(dir), MiniDumpCallback, nullptr);
+    QVERIFY(first->isInstalled());
+    const Hooks installed = Hooks::now();
+
+    auto *second = new WindowsCrashHandler(folderIn(dir), MiniDumpCallback, nullptr);
+    QVERIFY(!second->isInstalled());
+    delete second;
+    // The second one neither replaced nor removed the first's hooks.
+    QVERIFY(Hooks::now().filter == installed.filter);
+    QVERIFY(Hooks::now().abort == installed.abort);
+
+    delete first;
+    QVERIFY(Hooks::now().filter == original.filter);
+
+    auto *third = new WindowsCrashHandler(folderIn(dir), MiniDumpCallback, nullptr);
+    QVERIFY(third->isInstalled());
+    QVERIFY(Hooks::now().filter == installed.filter);
+    delete third;
+    QVERIFY(Hooks::now().filter == original.filter);
 }
+
 void tst_CrashHandler::dumpFolderNotCreated()
 {
-    LINUX_ONLY;
+    QTemporaryDir dir;
+    auto *handler = new WindowsCrashHandler(folderIn(dir), MiniDumpCallback, nullptr);
+    QVERIFY(handler->isInstalled());
+    QVERIFY(!QDir(dir.path() + QStringLiteral("/dump")).exists());
+    delete handler;
+    QVERIFY(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
 }
 
 #endif // Q_OS_LINUX
