@@ -14,8 +14,9 @@
 class DeviceIdentity
 {
 public:
-    // Windows: value "uuid" of the machine's Cryptography key, "" when absent. Elsewhere
-    // there is no registry and no other source of the id: always "".
+    // Windows: value "uuid" of the machine's Cryptography key, from the native registry view or
+    // else the 32-bit one; "" when absent. Elsewhere there is no registry and no other source of
+    // the id: always "".
     static QString registryValue();
     // A non-empty "Server/devID" of config.ini replaces the registry value entirely.
     static QString applyOverride(const QString &registryValue);

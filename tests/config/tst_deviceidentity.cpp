@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -15,6 +16,8 @@ private slots:
 
     void override_data();
     void override();
+    void fromRegistry_data();
+    void fromRegistry();
     void registryValueHasNoStrayFile();
 };
 
@@ -65,6 +68,55 @@ void tst_DeviceIdentity::override()
         values.insert(QStringLiteral("Server/devID"), configValue);
     TestSupport::writeConfig(values);
     QCOMPARE(DeviceIdentity::applyOverride(registry), expected);
+}
+
+void tst_DeviceIdentity::fromRegistry_data()
+{
+    QTest::addColumn<QString>("in64"); // the value in the 64-bit view; null: none
+    QTest::addColumn<QString>("in32"); // and in the 32-bit view
+    QTest::addColumn<QString>("devID"); // "Server/devID" of config.ini
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("64-bit view") << "4F3A-64" << QString() << QString() << "4F3A-64";
+    QTest::newRow("32-bit view only") << QString() << "4F3A-32" << QString() << "4F3A-32";
+    QTest::newRow("both views") << "4F3A-64"
+                                << "4F3A-32" << QString() << "4F3A-64";
+    QTest::newRow("empty") << ""
+                           << "4F3A-32" << QString() << "";
+    QTest::newRow("absent") << QString() << QString() << QString() << "";
+    QTest::newRow("overridden") << "4F3A-64" << QString() << "SITE-1"
+                                << "SITE-1";
+}
+
+void tst_DeviceIdentity::fromRegistry()
+{
+#ifndef Q_OS_WIN
+    QSKIP("the device id's registry is Windows's");
+#else
+    QFETCH(QString, in64);
+    QFETCH(QString, in32);
+    QFETCH(QString, devID);
+    QFETCH(QString, expected);
+    // Written as a site would, with reg.exe, into each view.
+    const QString key = QStringLiteral("HKLM\\SOFTWARE\\Nimbra\\Cryptography");
+    const auto reg = [&key](const QString &value, const QString &view) {
+        QStringList args {QStringLiteral("delete"), key, QStringLiteral("/f"), view};
+        if (!value.isNull())
+            args = QStringList {QStringLiteral("add"), key,
+                                QStringLiteral("/v"),  QStringLiteral("uuid"),
+                                QStringLiteral("/t"),  QStringLiteral("REG_SZ"),
+                                QStringLiteral("/d"),  value,
+                                QStringLiteral("/f"),  view};
+        QProcess process;
+        process.start(QStringLiteral("reg.exe"), args);
+        return process.waitForFinished(30000) && (value.isNull() || process.exitCode() == 0);
+    };
+    QVERIFY(reg(in64, QStringLiteral("/reg:64")));
+    QVERIFY(reg(in32, QStringLiteral("/reg:32")));
+    TestSupport::writeConfig({{QStringLiteral("Server/devID"), devID}});
+    QCOMPARE(DeviceIdentity::applyOverride(DeviceIdentity::registryValue()), expected);
+    QVERIFY(reg(QString(), QStringLiteral("/reg:64")));
+    QVERIFY(reg(QString(), QStringLiteral("/reg:32")));
+#endif
 }
 
 void tst_DeviceIdentity::registryValueHasNoStrayFile()
