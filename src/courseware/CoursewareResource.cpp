@@ -9,6 +9,7 @@
 #include <QDebug>
 #include <QDirIterator>
 #include <QFutureWatcher>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -177,26 +178,78 @@ QString firstVisibleFileBelow(const QString &folder)
     return it.hasNext() ? it.next() : QString();
 }
 
-// Copies one element from below sourceFolder to below targetFolder and counts it, whatever the
-// outcome. A name from the service that leaves either folder (or a target folder that already
-// left the resource folder) is refused: nothing is read or written for it, and it fails the copy
-// like a missing file.
-void copyElement(const QString &sourceFolder, const QString &targetFolder, bool targetSafe,
-                 const ResourceElement &element, const char *doneTag, QSet<QString> *failedPaths)
+// One file of the copy, decided before anything is copied.
+struct CopyStep
 {
     QString source;
     QString destination;
-    const bool sourceSafe = SafePath::join(sourceFolder, element.localPath, &source);
-    const bool destinationSafe = SafePath::join(targetFolder, element.localPath, &destination);
-    if (targetSafe && sourceSafe && destinationSafe) {
-        qDebug() << "copy File ++ " << source << destination;
-        if (!FileUtils::copyFile(source, destination))
-            failedPaths->insert(source);
-        qDebug() << doneTag << source << destination;
+    const char *doneTag = nullptr;
+    const char *refusal = nullptr; // why nothing is read or written for it; null when copied
+};
+
+// The copy's files in the order of the lists. A name from the service that leaves the download
+// or the resource folder (or a type folder that does) is refused, and so is an element that would
+// write a file another element of the run has written from another source: one would silently
+// replace the other (on Windows also when the two names differ only in letter case).
+class CopyPlan
+{
+public:
+    explicit CopyPlan(const QString &sourceFolder) : sourceFolder(sourceFolder) { }
+
+    void add(const QString &targetFolder, bool targetSafe, const ResourceElement &element,
+             const char *doneTag)
+    {
+        CopyStep step;
+        step.doneTag = doneTag;
+        const bool sourceSafe = SafePath::join(sourceFolder, element.localPath, &step.source);
+        const bool destinationSafe
+                = SafePath::join(targetFolder, element.localPath, &step.destination);
+        if (!targetSafe || !sourceSafe || !destinationSafe) {
+            step.refusal = "路径越出目录, 未复制:";
+        } else {
+            const QString destination = fileKey(step.destination);
+            const QString source = fileKey(step.source);
+            const auto claimed = sourceOf.constFind(destination);
+            if (claimed == sourceOf.constEnd())
+                sourceOf.insert(destination, source);
+            else if (claimed.value() != source)
+                step.refusal = "目标文件重名, 未复制:";
+        }
+        planned.append(step);
+    }
+
+    const QVector<CopyStep> &steps() const { return planned; }
+
+private:
+    // Paths that name one file compare equal.
+    static QString fileKey(const QString &path)
+    {
+        const QString clean = QDir::cleanPath(path);
+#if defined(Q_OS_WIN) || defined(Q_OS_DARWIN)
+        return clean.toCaseFolded();
+#else
+        return clean;
+#endif
+    }
+
+    QString sourceFolder;
+    QVector<CopyStep> planned;
+    QHash<QString, QString> sourceOf; // destination -> source
+};
+
+// Carries out one step and counts it, whatever the outcome; a file that fails or is refused
+// fails the copy like a missing one.
+void runStep(const CopyStep &step, QSet<QString> *failedPaths)
+{
+    if (!step.refusal) {
+        qDebug() << "copy File ++ " << step.source << step.destination;
+        if (!FileUtils::copyFile(step.source, step.destination))
+            failedPaths->insert(step.source);
+        qDebug() << step.doneTag << step.source << step.destination;
     } else {
-        qDebug() << "[CoursewareResource][copyToLocalResourcePath]:"
-                 << "路径越出目录, 未复制:" << source << destination;
-        failedPaths->insert(source);
+        qDebug() << "[CoursewareResource][copyToLocalResourcePath]:" << step.refusal << step.source
+                 << step.destination;
+        failedPaths->insert(step.source);
     }
     ++AppContext::instance().copiedFiles;
 }
@@ -230,11 +283,9 @@ bool CoursewareResource::copyToLocalResourcePath()
     FileUtils::makeDir(xmlFolder);
     qDebug() << "目标目录:" << xmlFolder;
 
-    const QString sourceFolder = downloadFolder();
-    QSet<QString> failedPaths;
-
+    CopyPlan plan(downloadFolder());
     for (const ResourceElement &element : qAsConst(flowConfList))
-        copyElement(sourceFolder, xmlFolder, true, element, "copy File --", &failedPaths);
+        plan.add(xmlFolder, true, element, "copy File --");
 
     const bool newLayout = AppContext::isNewClientVersion(context.clientVersion());
 
@@ -249,8 +300,12 @@ bool CoursewareResource::copyToLocalResourcePath()
             typeSafe = SafePath::join(resourceFolder, typeFolder, nullptr);
             targetFolder = PathUtils(resourceFolder).append(typeFolder).path();
         }
-        copyElement(sourceFolder, targetFolder, typeSafe, element, "copy File -- ", &failedPaths);
+        plan.add(targetFolder, typeSafe, element, "copy File -- ");
     }
+
+    QSet<QString> failedPaths;
+    for (const CopyStep &step : plan.steps())
+        runStep(step, &failedPaths);
 
     qDebug() << "[CoursewareResource][copyToLocalResourcePath]"
              << "结束复制文件 ";

@@ -26,6 +26,35 @@ bool isParentComponent(const QString &component)
     return dots >= 2;
 }
 
+// Names Windows takes for a device in any folder and with any extension: "nul.txt" is NUL.
+bool isDeviceName(const QString &component)
+{
+    static const QStringList devices {
+            QStringLiteral("CON"),     QStringLiteral("PRN"),      QStringLiteral("AUX"),
+            QStringLiteral("NUL"),     QStringLiteral("CONIN$"),   QStringLiteral("CONOUT$"),
+            QStringLiteral("COM\u00B9"), QStringLiteral("COM\u00B2"), QStringLiteral("COM\u00B3"),
+            QStringLiteral("LPT\u00B9"), QStringLiteral("LPT\u00B2"), QStringLiteral("LPT\u00B3")};
+    QString base = component.section(QLatin1Char('.'), 0, 0);
+    while (base.endsWith(QLatin1Char(' ')))
+        base.chop(1);
+    if (base.size() == 4
+        && (base.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)
+            || base.startsWith(QLatin1String("LPT"), Qt::CaseInsensitive))
+        && base.at(3) >= QLatin1Char('1') && base.at(3) <= QLatin1Char('9'))
+        return true;
+    return devices.contains(base, Qt::CaseInsensitive);
+}
+
+// Windows turns these into another file: a stream of a file ("a.mp4:hidden"), or a name it
+// strips of its trailing dots and blanks ("x." is "x").
+bool isAnotherFileOnWindows(const QString &component)
+{
+    if (component.contains(QLatin1Char(':')))
+        return true;
+    return component != QLatin1String(".")
+            && (component.endsWith(QLatin1Char('.')) || component.endsWith(QLatin1Char(' ')));
+}
+
 } // namespace
 
 bool SafePath::isContained(const QString &relative)
@@ -46,7 +75,8 @@ bool SafePath::isContained(const QString &relative)
 
     const QStringList components = rest.split(QRegularExpression(QStringLiteral("[/\\\\]")));
     for (const QString &component : components) {
-        if (isParentComponent(component))
+        if (isParentComponent(component) || isDeviceName(component)
+            || isAnotherFileOnWindows(component))
             return false;
     }
     return true;

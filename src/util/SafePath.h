@@ -10,8 +10,11 @@ class SafePath
 public:
     // *joined is always folder + relative (plain concatenation, as the paths are logged).
     // Returns false when relative, after one leading "/" or "\" is dropped, is absolute,
-    // names a drive ("C:") or a UNC share, contains a ".." component or a NUL, or when the
-    // cleaned result does not stay under the cleaned folder.
+    // names a drive ("C:", "C:x") or a UNC share or device path ("\\srv", "\\?\"), contains a
+    // ".." component or a NUL, or when the cleaned result does not stay under the cleaned
+    // folder. The same on every platform, for what Windows would make another file or a device
+    // of: a ":" (a drive or a stream), a device name in any component with any extension
+    // ("CON", "nul.txt", "COM1"), a component ending in "." or " ".
     static bool join(const QString &folder, const QString &relative, QString *joined);
 
     // The checks on the relative part alone.

@@ -71,6 +71,8 @@ private slots:
     void oldContentGone();
     void escapingElements_data();
     void escapingElements();
+    void oneFileFromTwoElements_data();
+    void oneFileFromTwoElements();
     void missingClientFolderDeletesNothing_data();
     void missingClientFolderDeletesNothing();
     void rerunRestartsCounters();
@@ -397,6 +399,25 @@ void tst_ResourceCopy::escapingElements_data()
     QTest::newRow("source outside the download folder") << "1.2" << false << "../../../secret.txt"
                                                         << "image"
                                                         << "";
+    // What Windows makes another file or a device of; the device's name stays unopened.
+    QTest::newRow("local device name") << "1.2" << false << "nul.txt"
+                                       << "image"
+                                       << "";
+    QTest::newRow("local device in a folder") << "0.9" << false << "img/COM1.png"
+                                              << "image"
+                                              << "";
+    QTest::newRow("type device") << "0.9" << false << "f.png"
+                                 << "aux"
+                                 << "";
+    QTest::newRow("local stream") << "1.2" << false << "f.png:hidden"
+                                  << "image"
+                                  << "";
+    QTest::newRow("flow trailing dot") << "0.9" << true << "page.xml."
+                                       << ""
+                                       << "";
+    QTest::newRow("type trailing blank") << "0.9" << false << "f.png"
+                                         << "image "
+                                         << "";
     // One leading separator is dropped by the path joining: these stay inside.
     QTest::newRow("type with one leading slash") << "0.9" << false << "f.png"
                                                  << "/abs"
@@ -423,9 +444,10 @@ void tst_ResourceCopy::escapingElements()
 
     const FileSpec bad {localPath, fileType};
     const FileSpec good {QStringLiteral("good.png"), QStringLiteral("image")};
-    // The escaping element's source exists below the download folder where that is possible.
+    // The escaping element's source exists below the download folder where that is possible
+    // (a device or stream name makes no file on Windows).
     if (!localPath.contains(QLatin1String("..")) && !localPath.startsWith(QLatin1String("C:")))
-        QVERIFY(writeFile(source + localPath, contentOf(localPath)));
+        writeFile(source + localPath, contentOf(localPath));
     // load() must not write an escaping source itself.
     const QStringList notWritten {localPath};
     CoursewareResource *resource
@@ -476,6 +498,48 @@ void tst_ResourceCopy::escapingElements()
         expected.insert(landsAt, contentOf(localPath));
     }
     QCOMPARE(filesBelow(resourceFolder), expected);
+}
+
+void tst_ResourceCopy::oneFileFromTwoElements_data()
+{
+    QTest::addColumn<QString>("flowPath"); // copied to xml/<flowPath>
+    QTest::addColumn<QString>("resourcePath"); // new layout: copied to <resourcePath>
+    QTest::addColumn<bool>("oneFile");
+    QTest::newRow("same name") << "a.xml"
+                               << "xml/a.xml" << true;
+#if defined(Q_OS_WIN) || defined(Q_OS_DARWIN)
+    const bool caseIgnored = true;
+#else
+    const bool caseIgnored = false;
+#endif
+    QTest::newRow("names differ in case") << "Page.xml"
+                                          << "XML/page.xml" << caseIgnored;
+    QTest::newRow("different files") << "a.xml"
+                                     << "xml/b.xml" << false;
+}
+
+// Two elements from two sources, written to what the file system takes for one file: the second
+// would replace the first, so it is refused and the copy fails.
+void tst_ResourceCopy::oneFileFromTwoElements()
+{
+    QFETCH(QString, flowPath);
+    QFETCH(QString, resourcePath);
+    QFETCH(bool, oneFile);
+    installClient(QStringLiteral("heron"), QStringLiteral("1.2"));
+    CoursewareResource *resource
+            = load({{flowPath, QString()}}, {{resourcePath, QStringLiteral("image")}});
+    QVERIFY(resource);
+    MessageCapture capture;
+    QCOMPARE(resource->copyToLocalResourcePath(), !oneFile);
+    QCOMPARE(AppContext::instance().copiedFiles.load(), 2);
+    const QMap<QString, QByteArray> files = filesBelow(appData + QStringLiteral("/heron/resource"));
+    QCOMPARE(files.value(QStringLiteral("xml/") + flowPath), contentOf(flowPath));
+    QCOMPARE(files.size(), oneFile ? 1 : 2);
+    if (oneFile)
+        QVERIFY(capture.contains(QStringLiteral("复制失败: QSet(")
+                                 + debugText(source + resourcePath) + QLatin1Char(')')));
+    else
+        QCOMPARE(files.value(resourcePath), contentOf(resourcePath));
 }
 
 void tst_ResourceCopy::missingClientFolderDeletesNothing_data()

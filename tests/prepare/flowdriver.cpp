@@ -26,9 +26,21 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <atomic>
 #include <cstdio>
+#include <cstring>
 
 namespace {
+
+// Set once the class-student reply has been handled (the preparation window logs it).
+std::atomic<bool> seatReplyHandled {false};
+
+void driverMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg)
+{
+    if (context.function && std::strstr(context.function, "on_replaceClassStudent"))
+        seatReplyHandled = true;
+    logMessageHandler(type, context, msg);
+}
 
 void report(const QString &line)
 {
@@ -65,7 +77,7 @@ int main(int argc, char *argv[])
     const QString name = QString::fromUtf8(argv[3]);
 
     runTimestamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
-    qInstallMessageHandler(logMessageHandler);
+    qInstallMessageHandler(driverMessageHandler);
 
     LoginWidget login(nullptr);
     login.show();
@@ -141,9 +153,15 @@ int main(int argc, char *argv[])
             // Ends the process on a confirmed, successful start.
             QTest::mouseClick(child<QPushButton>(prepare, "pushButton"), Qt::LeftButton);
             report(QStringLiteral("STEP returned"));
-            QCoreApplication::exit(10);
+            step = 4;
             break;
         }
+        case 4:
+            // The program would go on running; its class-student request must not be cut off
+            // by this driver's own end.
+            if (seatReplyHandled)
+                QCoreApplication::exit(10);
+            break;
         default:
             break;
         }

@@ -49,6 +49,22 @@ void tst_SafePath::join_data()
     QTest::newRow("unc backslash") << f << QStringLiteral("\\\\srv\\x") << false;
     QTest::newRow("unc slash") << f << QStringLiteral("//srv/x") << false;
     QTest::newRow("nul") << f << QString::fromUtf8("a\0b", 3) << false;
+    // What Windows makes another file or a device of, refused on every platform.
+    QTest::newRow("device path") << f << QStringLiteral("\\\\?\\C:\\x") << false;
+    QTest::newRow("device namespace") << f << QStringLiteral("\\\\.\\pipe\\x") << false;
+    QTest::newRow("stream") << f << QStringLiteral("a.mp4:hidden") << false;
+    QTest::newRow("stream of a folder") << f << QStringLiteral("img:x/a.png") << false;
+    QTest::newRow("device") << f << QStringLiteral("CON") << false;
+    QTest::newRow("device with extension") << f << QStringLiteral("nul.txt") << false;
+    QTest::newRow("device lower case in a folder") << f << QStringLiteral("img/aux") << false;
+    QTest::newRow("device as a folder") << f << QStringLiteral("com1/a.png") << false;
+    QTest::newRow("device with blanks") << f << QStringLiteral("LPT9 .log") << false;
+    QTest::newRow("device with superscript") << f << QString::fromUtf8("COM\u00B2") << false;
+    QTest::newRow("console device") << f << QStringLiteral("conin$") << false;
+    QTest::newRow("trailing dot") << f << QStringLiteral("a.png.") << false;
+    QTest::newRow("trailing blank") << f << QStringLiteral("img /a.png") << false;
+    QTest::newRow("device-like names") << f << QStringLiteral("console/com10/nul_/lpt.txt") << true;
+    QTest::newRow("dot folder") << f << QStringLiteral(".cache/a.png") << true;
     // Plain concatenation onto a folder without its separator names a sibling.
     QTest::newRow("sibling by prefix")
             << QStringLiteral("/data/dl") << QStringLiteral("x") << false;
