@@ -49,6 +49,8 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
 
     if (file.open(QIODevice::ReadWrite | QIODevice::Append)) {
         QTextStream stream(&file);
+        // UTF-8, not the system's code page: on Windows that would turn Chinese names into "?".
+        stream.setCodec("UTF-8");
         stream << "\n\r["
                << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz"))
                << "]" << text;

@@ -71,6 +71,8 @@ private slots:
     void oldContentGone();
     void escapingElements_data();
     void escapingElements();
+    void destinationLongerThanMaxPath();
+    void linksInOldContentKeepTheirTargets();
     void oneFileFromTwoElements_data();
     void oneFileFromTwoElements();
     void missingClientFolderDeletesNothing_data();
@@ -498,6 +500,65 @@ void tst_ResourceCopy::escapingElements()
         expected.insert(landsAt, contentOf(localPath));
     }
     QCOMPARE(filesBelow(resourceFolder), expected);
+}
+
+// Windows' classic limit is 260 characters a path: such a file is either copied whole or fails
+// the copy with its path logged, never reported ready while missing.
+void tst_ResourceCopy::destinationLongerThanMaxPath()
+{
+    installClient(QStringLiteral("heron"), QStringLiteral("1.2"));
+    QString localPath;
+    while (localPath.size() < 280)
+        localPath += QStringLiteral("a-folder-with-a-long-name/");
+    localPath += QStringLiteral("clip.mp4");
+    const FileSpec longOne {localPath, QStringLiteral("video")};
+    const FileSpec shortOne {QStringLiteral("cover.png"), QStringLiteral("image")};
+    CoursewareResource *resource = load({}, {longOne, shortOne});
+    QVERIFY(resource);
+    const QString destination = appData + QStringLiteral("/heron/resource/") + localPath;
+    QVERIFY(destination.size() > 300);
+
+    MessageCapture capture;
+    const bool copied = resource->copyToLocalResourcePath();
+    QCOMPARE(AppContext::instance().resourcesReady.load(), copied);
+    QCOMPARE(AppContext::instance().copiedFiles.load(), 2);
+    if (copied) {
+        QFile file(destination);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), contentOf(localPath));
+    } else {
+        QVERIFY(capture.contains(QStringLiteral("复制失败: QSet(") + debugText(source + localPath)
+                                 + QLatin1Char(')')));
+    }
+}
+
+// The old resource folder holds links to a folder and a file of another program: the deletion
+// takes the links at most, never what they point to. Under Wine no Windows call removes such a
+// link without touching its target, so there the links stay and the copy fails.
+void tst_ResourceCopy::linksInOldContentKeepTheirTargets()
+{
+    installClient(QStringLiteral("heron"), QStringLiteral("1.2"));
+    const QString other = QFileInfo(appData).path() + QStringLiteral("/other-program");
+    QVERIFY(writeFile(other + QStringLiteral("/data/keep.bin"), "kept"));
+    QVERIFY(writeFile(other + QStringLiteral("/settings.ini"), "kept too"));
+    const QString resourceFolder = appData + QStringLiteral("/heron/resource/");
+    QVERIFY(QDir().mkpath(resourceFolder));
+    if (!TestSupport::makeLink(other + QStringLiteral("/data"),
+                               resourceFolder + QStringLiteral("data"))
+        || !TestSupport::makeLink(other + QStringLiteral("/settings.ini"),
+                                  resourceFolder + QStringLiteral("settings.ini")))
+        QSKIP("this account may not make symbolic links");
+    const QMap<QString, QByteArray> before = filesBelow(other);
+    CoursewareResource *resource
+            = load({}, {{QStringLiteral("cover.png"), QStringLiteral("image")}});
+    QVERIFY(resource);
+
+    MessageCapture capture;
+    const bool linksRemovable = !TestSupport::underWine();
+    QCOMPARE(resource->copyToLocalResourcePath(), linksRemovable);
+    QCOMPARE(filesBelow(other), before);
+    const QStringList lines = capture.texts();
+    QCOMPARE(lines.filter(QStringLiteral("资源目录删除失败")).isEmpty(), linksRemovable);
 }
 
 void tst_ResourceCopy::oneFileFromTwoElements_data()

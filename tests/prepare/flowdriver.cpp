@@ -73,8 +73,9 @@ int main(int argc, char *argv[])
         return 2;
     }
     const bool confirm = qstrcmp(argv[1], "ok") == 0;
-    const int channel = QString::fromUtf8(argv[2]).toInt();
-    const QString name = QString::fromUtf8(argv[3]);
+    // The arguments as Qt reads them: UTF-16 from Windows, not the code page of argv.
+    const QString name = app.arguments().at(3);
+    const int channel = app.arguments().at(2).toInt();
 
     runTimestamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
     qInstallMessageHandler(driverMessageHandler);

@@ -70,11 +70,12 @@ QStringList filesBelow(const QString &folder)
     return files;
 }
 
-QJsonObject scenario(const QString &download)
+QJsonObject scenario(const QString &download, const QString &name,
+                     const QList<CoursewareFile> &files)
 {
     QJsonArray flow;
     QJsonArray elements;
-    for (const CoursewareFile &f : coursewareFiles) {
+    for (const CoursewareFile &f : files) {
         const QJsonObject element {
                 {QStringLiteral("fileName"), QFileInfo(f.localPath).fileName()},
                 {QStringLiteral("localPath"), f.localPath},
@@ -89,7 +90,7 @@ QJsonObject scenario(const QString &download)
     }
     const QJsonObject entry {{QStringLiteral("coursewareId"), QStringLiteral("C1")},
                              {QStringLiteral("releaseVersion"), 3},
-                             {QStringLiteral("coursewareName"), QStringLiteral("Demo")},
+                             {QStringLiteral("coursewareName"), name},
                              {QStringLiteral("absolutePath"), download},
                              {QStringLiteral("teacherId"), QStringLiteral("T2001")}};
     QJsonArray lessons;
@@ -164,46 +165,54 @@ void tst_PreparationFlow::flow_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("boxes");
     QTest::addColumn<int>("seatDelayMs"); // the seat reply comes this late
+    QTest::addColumn<bool>("chinese"); // folders, courseware and a file with Chinese names
 
     QTest::newRow("atrium 0.9.8 started")
             << "ok" << 1 << ""
             << "0.9.8"
-            << "atrium" << false << "ok" << 0 << QStringList {confirmBox} << 0;
+            << "atrium" << false << "ok" << 0 << QStringList {confirmBox} << 0 << false;
     QTest::newRow("heron 1.2 started")
             << "ok" << 0 << "1.2"
             << "0.9.8"
-            << "heron" << false << "ok" << 0 << QStringList {confirmBox} << 0;
+            << "heron" << false << "ok" << 0 << QStringList {confirmBox} << 0 << false;
     QTest::newRow("channel 1 without atrium version starts heron 1.2")
             << "ok" << 1 << "1.2"
             << ""
-            << "heron" << false << "ok" << 0 << QStringList {confirmBox} << 0;
+            << "heron" << false << "ok" << 0 << QStringList {confirmBox} << 0 << false;
     QTest::newRow("cancel") << "cancel" << 0 << "1.2"
                             << "0.9.8"
-                            << "heron" << false << "ok" << 10 << QStringList {confirmBox} << 0;
+                            << "heron" << false << "ok" << 10 << QStringList {confirmBox} << 0
+                            << false;
     QTest::newRow("Lectern.exe running")
             << "ok" << 1 << ""
             << "0.9.8"
-            << "atrium" << true << "ok" << 10 << QStringList {runningBox} << 0;
+            << "atrium" << true << "ok" << 10 << QStringList {runningBox} << 0 << false;
 #ifndef Q_OS_WIN
     // Windows has no mode to take away: a file that is no program stands for it there.
-    QTest::newRow("start file not executable") << "ok" << 0 << "1.2"
-                                               << "0.9.8"
-                                               << "heron" << false << "not executable" << 10
-                                               << QStringList {confirmBox, failedStartBox} << 0;
+    QTest::newRow("start file not executable")
+            << "ok" << 0 << "1.2"
+            << "0.9.8"
+            << "heron" << false << "not executable" << 10
+            << QStringList {confirmBox, failedStartBox} << 0 << false;
 #endif
-    QTest::newRow("start file not a program") << "ok" << 1 << ""
-                                              << "0.9.8"
-                                              << "atrium" << false << "not a program" << 10
-                                              << QStringList {confirmBox, failedStartBox} << 0;
+    QTest::newRow("start file not a program")
+            << "ok" << 1 << ""
+            << "0.9.8"
+            << "atrium" << false << "not a program" << 10
+            << QStringList {confirmBox, failedStartBox} << 0 << false;
     QTest::newRow("start file missing") << "ok" << 1 << ""
                                         << "0.9.8"
                                         << "atrium" << false << "missing" << 10
-                                        << QStringList {confirmBox, failedStartBox} << 0;
+                                        << QStringList {confirmBox, failedStartBox} << 0 << false;
     // Started at once on Ready: the end still waits for the seat reply.
     QTest::newRow("slow seat reply")
             << "ok" << 0 << "1.2"
             << "0.9.8"
-            << "heron" << false << "ok" << 0 << QStringList {confirmBox} << 1500;
+            << "heron" << false << "ok" << 0 << QStringList {confirmBox} << 1500 << false;
+    QTest::newRow("Chinese names")
+            << "ok" << 0 << "1.2"
+            << "0.9.8"
+            << "heron" << false << "ok" << 0 << QStringList {confirmBox} << 0 << true;
 }
 
 void tst_PreparationFlow::flow()
@@ -218,19 +227,26 @@ void tst_PreparationFlow::flow()
     QFETCH(int, exitCode);
     QFETCH(QStringList, boxes);
     QFETCH(int, seatDelayMs);
+    QFETCH(bool, chinese);
 
-    const QString base = temp.path() + QLatin1Char('/')
+    // The application-data, download and working folders all lie below the base folder.
+    const QString base = temp.path() + (chinese ? QStringLiteral("/张老师/") : QStringLiteral("/"))
             + TestSupport::folderName(QString::fromLatin1(QTest::currentDataTag()));
+    QList<CoursewareFile> files = coursewareFiles;
+    if (chinese)
+        files.append({QStringLiteral("媒体/片头.mp4"), QStringLiteral("video")});
+    const QString coursewareName = chinese ? QStringLiteral("分数的认识") : QStringLiteral("Demo");
+    const QString displayName = coursewareName + QStringLiteral("_3");
     const QString appData = base + QStringLiteral("/appdata");
     const QString download = base + QStringLiteral("/download");
     const QString record = base + QStringLiteral("/client-started.log");
     const QString run = base + QStringLiteral("/run");
     QVERIFY(QDir().mkpath(run));
 
-    for (const CoursewareFile &f : coursewareFiles)
+    for (const CoursewareFile &f : qAsConst(files))
         QVERIFY(writeFile(download + QStringLiteral("/C1/3/") + f.localPath,
                           contentOf(f.localPath)));
-    server.setScenario(scenario(download));
+    server.setScenario(scenario(download, coursewareName, files));
     ScriptedReply seatReply;
     seatReply.body = "{\"code\":0,\"success\":true,\"seat\":\"confirmed\"}";
     seatReply.delayMs = seatDelayMs;
@@ -285,7 +301,7 @@ void tst_PreparationFlow::flow()
                        asan + (asan.isEmpty() ? "" : ":") + QStringLiteral("detect_leaks=0"));
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(run);
-    process.start(driver, {mode, QString::number(channel), QStringLiteral("Demo_3")});
+    process.start(driver, {mode, QString::number(channel), displayName});
     QVERIFY(process.waitForStarted(10000));
     const bool finished = process.waitForFinished(90000);
     // Windows' text-mode streams end lines in "\r\n".
@@ -313,6 +329,8 @@ void tst_PreparationFlow::flow()
             typeFolders ? QStringLiteral("voice/intro.mp3") : QStringLiteral("intro.mp3"),
             typeFolders ? QStringLiteral("video/media/clip.mp4")
                         : QStringLiteral("media/clip.mp4")};
+    if (chinese)
+        expected.append(QStringLiteral("媒体/片头.mp4"));
     expected.sort();
     const QString resource = appData + QLatin1Char('/') + client + QStringLiteral("/resource");
     QCOMPARE(filesBelow(resource), expected);
@@ -346,6 +364,13 @@ void tst_PreparationFlow::flow()
             QVERIFY2(ownRecord.match(QString::fromUtf8(records.at(i).mid(1))).hasMatch(),
                      records.at(i + 1));
     }
+
+    // The log is UTF-8 whatever the system's code page: the names are intact.
+    QVERIFY(logBytes.contains(
+            QStringLiteral("Content:课件选中了: \"%1\"").arg(displayName).toUtf8()));
+    if (chinese)
+        QVERIFY(logBytes.contains(
+                QStringLiteral("copy File ++  \"%1/C1/3/媒体/片头.mp4\"").arg(download).toUtf8()));
 
     if (exitCode == 0) {
         // A confirmed start ends the program only once the seat reply is in, even a slow one.
