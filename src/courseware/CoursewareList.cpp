@@ -102,6 +102,19 @@ QString CoursewareList::getTeacherId(QString name)
     return QString();
 }
 
+int CoursewareList::checkPercent() const
+{
+    qint64 total = 0;
+    qint64 done = 0;
+    for (const CoursewareResource *resource : resources) {
+        total += resource->checkBytes;
+        done += resource->checkedBytes;
+    }
+    if (total <= 0)
+        return -1;
+    return int(qBound<qint64>(0, done * 100 / total, 100));
+}
+
 QStringList CoursewareList::getReadyCoursewareNames()
 {
     QStringList names;

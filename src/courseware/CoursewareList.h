@@ -25,6 +25,9 @@ public:
     bool copyToLocal(QString name);
     QString getTeacherId(QString name);
     QStringList getReadyCoursewareNames();
+    // How far the checks of the courseware are, by bytes: 0 to 100, or -1 before any check
+    // knows its files.
+    int checkPercent() const;
 
     QList<CoursewareInfo> infos() const { return coursewareInfos; }
     QList<CoursewareResource *> resourceList() const { return resources; }

@@ -3,17 +3,24 @@
 #include "config/AppContext.h"
 #include "config/PathUtils.h"
 #include "net/ServiceRequest.h"
+#include "util/DigestCache.h"
+#include "util/FileIdentity.h"
 #include "util/FileUtils.h"
+#include "util/Md5.h"
 #include "util/SafePath.h"
 
 #include <QDebug>
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QMutex>
 #include <QSet>
+#include <QThread>
+#include <QThreadPool>
 #include <QtConcurrent>
 
 CoursewareResource::CoursewareResource(QString displayName, QString teacherId, QString absolutePath,
@@ -34,6 +41,7 @@ CoursewareResource::CoursewareResource(QString displayName, QString teacherId, Q
 
 CoursewareResource::~CoursewareResource()
 {
+    begin.waitForFinished();
     check.waitForFinished();
 }
 
@@ -93,8 +101,10 @@ void CoursewareResource::startCheck()
     connect(watcher, &QFutureWatcher<void>::finished, this,
             &CoursewareResource::on_CheckMD5Finished);
     connect(watcher, &QFutureWatcher<void>::finished, watcher, &QObject::deleteLater);
-    check = QtConcurrent::run(this, &CoursewareResource::checkDisk);
+    checkDone.reportStarted();
+    check = checkDone.future();
     watcher->setFuture(check);
+    begin = QtConcurrent::run(this, &CoursewareResource::checkDisk);
 }
 
 QString CoursewareResource::downloadFolder() const
@@ -105,50 +115,114 @@ QString CoursewareResource::downloadFolder() const
             .path();
 }
 
-bool CoursewareResource::checkFiles(const QString &folder, const QVector<ResourceElement> &list,
-                                    QSet<QString> *failedPaths) const
-{
-    for (const ResourceElement &element : list) {
-        QString path;
-        if (!SafePath::join(folder, element.localPath, &path)) {
-            // Never read a file outside the download folder; the element counts as failed.
-            qDebug() << "[CoursewareResource][checkDisk]"
-                     << "路径越出课件目录, 未读取:" << path;
-            failedPaths->insert(path);
-            continue;
-        }
-        const QString digest = FileUtils::getFileMd5(path);
-        const bool matches = element.fileMd5.compare(digest, Qt::CaseInsensitive) == 0;
-        qDebug() << path << " 本地计算md5 :" << digest << "服务端md5: " << element.fileMd5;
-        if (!matches)
-            failedPaths->insert(path);
-    }
-    return failedPaths->isEmpty();
-}
-
 void CoursewareResource::checkDisk()
 {
-    if (AppContext::instance().settingInt(QStringLiteral("Server/MD5")) == 0)
+    AppContext &context = AppContext::instance();
+    if (context.settingInt(QStringLiteral("Server/MD5")) == 0) {
+        checkDone.reportFinished();
         return;
-
+    }
     qDebug() << "校验课件开始:"
              << " ";
-    if (ready) {
-        const QString folder = downloadFolder();
-        QSet<QString> failedPaths;
-        // Every file is hashed and logged, also after a mismatch.
-        checkFiles(folder, flowConfList, &failedPaths);
-        checkFiles(folder, resourceElements, &failedPaths);
-        if (!failedPaths.isEmpty()) {
-            qDebug() << failedPaths;
-            ready = false;
-            qDebug() << "校验课件失败";
-        } else {
-            qDebug() << "校验课件成功";
-            ready = true;
+    if (!ready) {
+        qDebug() << "校验课件结束";
+        checkDone.reportFinished();
+        return;
+    }
+    useCache = context.settingInt(QStringLiteral("Server/MD5Cache")) != 0;
+
+    const QString folder = downloadFolder();
+    qint64 bytes = 0;
+    for (const QVector<ResourceElement> *list : {&flowConfList, &resourceElements}) {
+        for (const ResourceElement &element : *list) {
+            CheckedFile file;
+            // Never read a file outside the download folder; the element counts as failed.
+            file.safe = SafePath::join(folder, element.localPath, &file.path);
+            file.announced = element.fileMd5;
+            file.size = file.safe ? QFileInfo(file.path).size() : 0;
+            bytes += file.size;
+            checkedFiles.append(file);
         }
     }
+    checkBytes = bytes;
+    const int count = checkedFiles.size();
+    if (count == 0) {
+        finishCheck();
+        return;
+    }
+    // One task a file on the global pool: the files of every courseware share its threads, so
+    // a single large courseware uses every core. The last one to finish ends the check.
+    filesLeft = count;
+    for (int i = 0; i < count; ++i)
+        QtConcurrent::run([this, i] { checkFile(i); });
+}
+
+void CoursewareResource::checkFile(int index)
+{
+    CheckedFile &checked = checkedFiles[index];
+    qint64 counted = 0;
+    if (checked.safe) {
+        QFile file(checked.path);
+        if (file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+            const FileIdentity before = FileIdentity::of(file);
+            if (useCache) {
+                checked.digest = DigestCache::shared().lookup(checked.path, before);
+                if (!checked.digest.isEmpty())
+                    ++filesFromCache;
+            }
+            if (checked.digest.isEmpty()) {
+                checked.digest = FileUtils::md5Hex(&file, [this, &counted](qint64 chunk) {
+                    counted += chunk;
+                    checkedBytes += chunk;
+                    return true;
+                });
+                // Kept only when nothing changed the file while it was read.
+                if (useCache && !checked.digest.isEmpty() && FileIdentity::of(file) == before)
+                    DigestCache::shared().store(checked.path, before, checked.digest);
+            }
+        }
+        // A file that cannot be read counts as empty content, as getFileMd5 has it.
+        if (checked.digest.isEmpty())
+            checked.digest = QString::fromLatin1(Md5().result().toHex());
+    }
+    checkedBytes += checked.size - counted;
+    if (--filesLeft == 0)
+        finishCheck();
+}
+
+// Every file is hashed and logged, also after a mismatch; the lines come in the order of the
+// lists, whichever thread hashed each file.
+void CoursewareResource::finishCheck()
+{
+    QSet<QString> failedPaths;
+    for (const CheckedFile &file : qAsConst(checkedFiles)) {
+        if (!file.safe) {
+            qDebug() << "[CoursewareResource][checkDisk]"
+                     << "路径越出课件目录, 未读取:" << file.path;
+            failedPaths.insert(file.path);
+            continue;
+        }
+        qDebug() << file.path << file.digest;
+        const bool matches = file.announced.compare(file.digest, Qt::CaseInsensitive) == 0;
+        qDebug() << file.path << " 本地计算md5 :" << file.digest << "服务端md5: " << file.announced;
+        if (!matches)
+            failedPaths.insert(file.path);
+    }
+    if (useCache) {
+        qDebug() << "校验课件缓存:" << filesFromCache.load() << "/" << checkedFiles.size()
+                 << "个文件未重新计算";
+        DigestCache::shared().save();
+    }
+    if (!failedPaths.isEmpty()) {
+        qDebug() << failedPaths;
+        ready = false;
+        qDebug() << "校验课件失败";
+    } else {
+        qDebug() << "校验课件成功";
+        ready = true;
+    }
     qDebug() << "校验课件结束";
+    checkDone.reportFinished();
 }
 
 void CoursewareResource::on_CheckMD5Finished()
@@ -185,6 +259,7 @@ struct CopyStep
     QString destination;
     const char *doneTag = nullptr;
     const char *refusal = nullptr; // why nothing is read or written for it; null when copied
+    bool repeat = false; // the same file as an earlier step: copied once, by that step
 };
 
 // The copy's files in the order of the lists. A name from the service that leaves the download
@@ -214,11 +289,24 @@ public:
                 sourceOf.insert(destination, source);
             else if (claimed.value() != source)
                 step.refusal = "目标文件重名, 未复制:";
+            else
+                step.repeat = true;
         }
         planned.append(step);
     }
 
     const QVector<CopyStep> &steps() const { return planned; }
+
+    // The folders the copied files go into, each once.
+    QStringList targetFolders() const
+    {
+        QSet<QString> folders;
+        for (const CopyStep &step : planned) {
+            if (!step.refusal)
+                folders.insert(QFileInfo(step.destination).path());
+        }
+        return folders.values();
+    }
 
 private:
     // Paths that name one file compare equal.
@@ -237,13 +325,29 @@ private:
     QHash<QString, QString> sourceOf; // destination -> source
 };
 
+// The files that failed the copy, written by every copying thread.
+class FailedPaths
+{
+public:
+    void insert(const QString &path)
+    {
+        QMutexLocker locker(&mutex);
+        paths.insert(path);
+    }
+    QSet<QString> all() const { return paths; } // once the copying threads are done
+
+private:
+    QMutex mutex;
+    QSet<QString> paths;
+};
+
 // Carries out one step and counts it, whatever the outcome; a file that fails or is refused
-// fails the copy like a missing one.
-void runStep(const CopyStep &step, QSet<QString> *failedPaths)
+// fails the copy like a missing one. Its folder exists already.
+void runStep(const CopyStep &step, FailedPaths *failedPaths)
 {
     if (!step.refusal) {
         qDebug() << "copy File ++ " << step.source << step.destination;
-        if (!FileUtils::copyFile(step.source, step.destination))
+        if (!step.repeat && !FileUtils::copyNewFile(step.source, step.destination))
             failedPaths->insert(step.source);
         qDebug() << step.doneTag << step.source << step.destination;
     } else {
@@ -252,6 +356,30 @@ void runStep(const CopyStep &step, QSet<QString> *failedPaths)
         failedPaths->insert(step.source);
     }
     ++AppContext::instance().copiedFiles;
+}
+
+// Copying is bound by the system's copy, not by one core: several files at a time, but not so
+// many that the disk only seeks.
+const int maxCopyThreads = 4;
+
+// The steps by as many threads as there are cores, at most maxCopyThreads, this one among
+// them. A failure stops no other file.
+QSet<QString> runSteps(const QVector<CopyStep> &steps)
+{
+    FailedPaths failedPaths;
+    std::atomic<int> next {0};
+    const auto work = [&steps, &failedPaths, &next] {
+        for (int i = next++; i < steps.size(); i = next++)
+            runStep(steps.at(i), &failedPaths);
+    };
+    const int threads = qBound(1, QThread::idealThreadCount(), maxCopyThreads);
+    QThreadPool helpers;
+    helpers.setMaxThreadCount(threads - 1);
+    for (int i = 1; i < threads && i < steps.size(); ++i)
+        QtConcurrent::run(&helpers, work);
+    work();
+    helpers.waitForDone();
+    return failedPaths.all();
 }
 
 } // namespace
@@ -303,9 +431,9 @@ bool CoursewareResource::copyToLocalResourcePath()
         plan.add(targetFolder, typeSafe, element, "copy File -- ");
     }
 
-    QSet<QString> failedPaths;
-    for (const CopyStep &step : plan.steps())
-        runStep(step, &failedPaths);
+    for (const QString &folder : plan.targetFolders())
+        FileUtils::makePath(folder);
+    const QSet<QString> failedPaths = runSteps(plan.steps());
 
     qDebug() << "[CoursewareResource][copyToLocalResourcePath]"
              << "结束复制文件 ";

@@ -4,6 +4,7 @@
 #include "courseware/ResourceElement.h"
 
 #include <QFuture>
+#include <QFutureInterface>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -27,7 +28,8 @@ public:
 
     bool isReady() const { return ready; }
     bool copyToLocalResourcePath();
-    // Runs on a pool thread; sets ready from the digests of the downloaded files.
+    // Runs on a pool thread: begins the check of the downloaded files against the announced
+    // digests. Each file is hashed by a pool task of its own; the last one sets ready.
     void checkDisk();
     static void parseResourceElements(const QJsonValue &value, QVector<ResourceElement> &elements);
 
@@ -46,6 +48,10 @@ public:
     QVector<ResourceElement> flowConfList;
     QVector<ResourceElement> resourceElements;
 
+    // How far the check is: the bytes of its files, and those done so far.
+    std::atomic<qint64> checkBytes {0};
+    std::atomic<qint64> checkedBytes {0};
+
 signals:
     void CoursewareResourceStatChanged(bool bFinished);
 
@@ -54,13 +60,27 @@ public slots:
     void on_CheckMD5Finished();
 
 private:
+    struct CheckedFile
+    {
+        QString path;
+        QString announced;
+        qint64 size = 0;
+        bool safe = false;
+        QString digest;
+    };
+
     void startCheck();
-    // Hashes every file of the list below folder; a failed file's path goes into failedPaths.
-    bool checkFiles(const QString &folder, const QVector<ResourceElement> &list,
-                    QSet<QString> *failedPaths) const;
+    void checkFile(int index);
+    void finishCheck();
 
     bool checkStarted = false;
+    QVector<CheckedFile> checkedFiles;
+    std::atomic<int> filesLeft {0};
+    std::atomic<int> filesFromCache {0};
+    bool useCache = true;
+    QFutureInterface<void> checkDone;
     QFuture<void> check;
+    QFuture<void> begin;
 };
 
 #endif // COURSEWARERESOURCE_H

@@ -10,6 +10,12 @@
 #include <QJsonObject>
 #include <QPalette>
 
+namespace {
+const QString waitingText = QStringLiteral("课件检测中，请稍后...");
+// At most ten updates a second.
+const int progressIntervalMs = 100;
+} // namespace
+
 CoursewareSelect::CoursewareSelect(QWidget *parent)
     : QWidget(parent), ui(new Ui::CoursewareSelect), coursewareList(nullptr)
 {
@@ -20,7 +26,7 @@ CoursewareSelect::CoursewareSelect(QWidget *parent)
     QPalette palette;
     palette.setColor(QPalette::WindowText, Qt::red);
     ui->error_tip->setPalette(palette);
-    ui->error_tip->setText(QStringLiteral("课件检测中，请稍后..."));
+    ui->error_tip->setText(waitingText);
 
     setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint & ~Qt::WindowMinimizeButtonHint);
     connect(ui->comboBox, &QComboBox::currentTextChanged, this,
@@ -28,6 +34,8 @@ CoursewareSelect::CoursewareSelect(QWidget *parent)
     connect(ui->pushButton, &QPushButton::clicked, this, &CoursewareSelect::on_pushButton_clicked);
     connect(&coursewareList, &CoursewareList::CoursewareResourceListReady, this,
             &CoursewareSelect::on_CoursewareListReady);
+    connect(&progressTimer, &QTimer::timeout, this, &CoursewareSelect::showCheckProgress);
+    progressTimer.start(progressIntervalMs);
     setWindowTitle(QStringLiteral(" Corvin助手"));
     ui->pushButton->setEnabled(false);
 
@@ -61,6 +69,7 @@ void CoursewareSelect::checkListReply(QString &body)
     // report, so waiting on would leave the teacher without any hint.
     if (!body.isEmpty())
         return;
+    progressTimer.stop();
     ui->error_tip->setText(QStringLiteral("课件列表获取失败，请检查网络后重新登录"));
     ui->pushButton->setEnabled(false);
 }
@@ -70,8 +79,16 @@ void CoursewareSelect::on_comboBox_currentTextChanged(const QString &text)
     Q_UNUSED(text)
 }
 
+void CoursewareSelect::showCheckProgress()
+{
+    const int percent = coursewareList.checkPercent();
+    if (percent >= 0)
+        ui->error_tip->setText(waitingText + QStringLiteral(" %1%").arg(percent));
+}
+
 void CoursewareSelect::on_CoursewareListReady()
 {
+    progressTimer.stop();
     const QStringList names = coursewareList.getReadyCoursewareNames();
     if (!names.isEmpty()) {
         for (const QString &name : names)

@@ -4,6 +4,7 @@
 #include "courseware/CoursewareList.h"
 
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 namespace Ui {
@@ -30,10 +31,13 @@ public slots:
 private slots:
     // Sees the list reply too, to leave the waiting state when the request failed.
     void checkListReply(QString &body);
+    // While waiting: how far the checks are.
+    void showCheckProgress();
 
 private:
     Ui::CoursewareSelect *ui;
     CoursewareList coursewareList;
+    QTimer progressTimer;
 };
 
 #endif // COURSEWARESELECT_H

@@ -1,7 +1,8 @@
 #include "FileUtils.h"
 
+#include "util/Md5.h"
+
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -17,7 +18,9 @@
 #include <QTemporaryFile>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/sendfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -27,21 +30,11 @@ namespace {
 constexpr qint64 Md5ChunkSize = 1024 * 1024;
 
 #ifdef Q_OS_LINUX
-// QFile::copy syncs every file to disk (fdatasync) before linking it in, which costs more than
-// the copy itself; the resource folder is rewritten on every run, so that durability buys
-// nothing. Otherwise the same: the data goes in the kernel into a temporary file in the
-// target's folder, which takes the source's permissions and is then renamed to the target.
-bool copyInKernel(const QString &source, const QString &target)
+// The bytes of one file into another in the kernel: copy_file_range, or sendfile where that is
+// missing or the two lie on different file systems.
+bool kernelCopy(int from, int to, qint64 size)
 {
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return false;
-    QTemporaryFile out(QFileInfo(target).path() + QStringLiteral("/qt_temp.XXXXXX"));
-    if (!out.open())
-        return false;
-    const int from = in.handle();
-    const int to = out.handle();
-    qint64 remaining = in.size();
+    qint64 remaining = size;
     bool useSendfile = false;
     while (remaining > 0) {
         const size_t chunk = size_t(qMin<qint64>(remaining, 1 << 30));
@@ -51,7 +44,6 @@ bool copyInKernel(const QString &source, const QString &target)
         if (copied < 0) {
             if (errno == EINTR)
                 continue;
-            // Across file systems or where the call is missing, sendfile does the same job.
             if (!useSendfile
                 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
                 useSendfile = true;
@@ -63,9 +55,20 @@ bool copyInKernel(const QString &source, const QString &target)
             break;
         remaining -= copied;
     }
-    if (remaining != 0)
+    return remaining == 0;
+}
+
+// QFile::copy syncs every file to disk (fdatasync) before linking it in, which costs more than
+// the copy itself; the resource folder is rewritten on every run, so that durability buys
+// nothing. Otherwise the same: the data goes in the kernel into a temporary file in the
+// target's folder, which takes the source's permissions and is then renamed to the target.
+bool copyInKernel(const QString &source, const QString &target)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return false;
-    if (!out.rename(target))
+    QTemporaryFile out(QFileInfo(target).path() + QStringLiteral("/qt_temp.XXXXXX"));
+    if (!out.open() || !kernelCopy(in.handle(), out.handle(), in.size()) || !out.rename(target))
         return false;
     // Renamed: the file is the target now and must outlive the temporary-file object.
     out.setAutoRemove(false);
@@ -216,6 +219,40 @@ bool FileUtils::copyFile(const QString &source, const QString &target)
 #endif
 }
 
+bool FileUtils::copyNewFile(const QString &source, const QString &target)
+{
+#ifdef Q_OS_LINUX
+    // As few calls as cp makes: open both, one copy, the mode, close.
+    const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    struct stat info;
+    if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(in);
+        return false;
+    }
+    const QByteArray to = QFile::encodeName(target);
+    const int out = ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0) {
+        ::close(in);
+        return errno == EEXIST && copyFile(source, target);
+    }
+    bool ok = kernelCopy(in, out, info.st_size) && ::fchmod(out, info.st_mode & 07777) == 0;
+    ok = ::close(out) == 0 && ok;
+    ::close(in);
+    if (!ok)
+        ::unlink(to.constData());
+    return ok;
+#elif defined(Q_OS_WIN)
+    // CopyFileW copies in the system and removes what it wrote when it fails.
+    if (CopyFileW(nativePath(source).c_str(), nativePath(target).c_str(), TRUE))
+        return true;
+    return GetLastError() == ERROR_FILE_EXISTS && copyFile(source, target);
+#else
+    return copyFile(source, target);
+#endif
+}
+
 bool FileUtils::deleteDir(const QString &path)
 {
     qDebug() << "FileUtils::deleteDir " << path;
@@ -256,27 +293,33 @@ bool FileUtils::deleteDir(const QString &path)
     return removed || !QFileInfo::exists(absolute);
 }
 
+QString FileUtils::md5Hex(QIODevice *file, const std::function<bool(qint64)> &progress)
+{
+    Md5 md5;
+    std::vector<char> buffer(static_cast<size_t>(Md5ChunkSize));
+    for (;;) {
+        const qint64 got = file->read(buffer.data(), Md5ChunkSize);
+        if (got < 0)
+            return QString();
+        if (got == 0)
+            break;
+        md5.addData(buffer.data(), got);
+        if (progress && !progress(got))
+            return QString();
+    }
+    return QString::fromLatin1(md5.result().toHex());
+}
+
 QString FileUtils::getFileMd5(const QString &path)
 {
-    QCryptographicHash hash(QCryptographicHash::Md5);
     QFile file(path);
+    QString hex;
     // Unbuffered: the chunks go straight from read() into the hash without a second copy.
-    if (file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        std::vector<char> buffer(static_cast<size_t>(Md5ChunkSize));
-        for (;;) {
-            const qint64 got = file.read(buffer.data(), Md5ChunkSize);
-            if (got < 0) {
-                // A read error halfway counts like a file that cannot be opened.
-                hash.reset();
-                break;
-            }
-            if (got == 0)
-                break;
-            hash.addData(buffer.data(), static_cast<int>(got));
-        }
-        file.close();
-    }
-    const QString hex = QString::fromLatin1(hash.result().toHex());
+    if (file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        hex = md5Hex(&file);
+    // A file that cannot be opened, or a read error halfway, counts as empty content.
+    if (hex.isEmpty())
+        hex = QString::fromLatin1(Md5().result().toHex());
     qDebug() << path << hex;
     return hex;
 }

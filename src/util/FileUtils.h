@@ -4,6 +4,10 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
+class QIODevice;
+
 // File operations of the resource copy and the MD5 verification. Stateless: every operation may
 // run on any thread. Relative paths resolve against the executable's folder, except in
 // deleteDir and getFileMd5, which take the path exactly as passed.
@@ -33,6 +37,16 @@ public:
     static bool deleteDir(const QString &path);
     // 32 lower-case hex digits; a file that cannot be read hashes as empty content.
     static QString getFileMd5(const QString &path);
+    // The MD5 of what is left to read of an open file, in 1 MiB chunks, as 32 lower-case hex
+    // digits; "" when a read fails. `progress`, when set, hears the size of each chunk read and
+    // answers whether to go on: false stops the hashing, with "" as the result.
+    static QString md5Hex(QIODevice *file, const std::function<bool(qint64)> &progress = {});
+
+    // Copies source to target in a folder that exists, for callers that make the folders
+    // themselves: no folder is made, and a target that does not exist yet is written in place
+    // (no temporary file). An existing target is replaced. The data is copied by the kernel.
+    // On failure no partial target is left.
+    static bool copyNewFile(const QString &source, const QString &target);
 };
 
 #endif // FILEUTILS_H

@@ -30,8 +30,8 @@ bool isParentComponent(const QString &component)
 bool isDeviceName(const QString &component)
 {
     static const QStringList devices {
-            QStringLiteral("CON"),     QStringLiteral("PRN"),      QStringLiteral("AUX"),
-            QStringLiteral("NUL"),     QStringLiteral("CONIN$"),   QStringLiteral("CONOUT$"),
+            QStringLiteral("CON"),       QStringLiteral("PRN"),       QStringLiteral("AUX"),
+            QStringLiteral("NUL"),       QStringLiteral("CONIN$"),    QStringLiteral("CONOUT$"),
             QStringLiteral("COM\u00B9"), QStringLiteral("COM\u00B2"), QStringLiteral("COM\u00B3"),
             QStringLiteral("LPT\u00B9"), QStringLiteral("LPT\u00B2"), QStringLiteral("LPT\u00B3")};
     QString base = component.section(QLatin1Char('.'), 0, 0);

@@ -1,4 +1,5 @@
 #include "courseware/CoursewareResource.h"
+#include "util/DigestCache.h"
 
 #include "CoursewareFixture.h"
 #include "MalformedBodies.h"
@@ -7,6 +8,7 @@
 
 #include <QJsonDocument>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -63,6 +65,8 @@ private slots:
     void checksRunTogether();
     void secondReplyStartsNoSecondCheck();
     void deletedWhileChecking();
+    void cache_data();
+    void cache();
 
 private:
     // Creates a resource for id C1 release 3 below `root` and waits for its one report.
@@ -78,6 +82,9 @@ private:
 
 void tst_CoursewareResource::initTestCase()
 {
+    // The verification cache of this test lies apart from the user's.
+    QStandardPaths::setTestModeEnabled(true);
+    QFile::remove(DigestCache::shared().fileName());
     QVERIFY(server.start());
     QVERIFY(temp.isValid());
 }
@@ -512,6 +519,7 @@ void tst_CoursewareResource::checksRunTogether()
     }
     setResources(resources);
 
+    MessageCapture capture;
     QList<CoursewareResource *> list;
     QList<QSignalSpy *> spies;
     QList<QThread *> reportThreads;
@@ -531,6 +539,19 @@ void tst_CoursewareResource::checksRunTogether()
         QCOMPARE(spies.at(c)->first().first().toBool(), c % 3 != 2);
         QCOMPARE(list.at(c)->isReady(), c % 3 != 2);
         QCOMPARE(reportThreads.at(c), QThread::currentThread());
+        // Its files were hashed side by side, yet its lines come whole and in list order.
+        const QStringList lines = capture.texts();
+        int at = 0;
+        for (int f = 0; f < 6; ++f) {
+            const QString path = QStringLiteral("%1/K%2/1/f%3.dat").arg(root).arg(c).arg(f);
+            at = lines.indexOf(
+                    QRegularExpression(QStringLiteral("^%1 \"[0-9a-f]{32}\"$")
+                                               .arg(QRegularExpression::escape(debugText(path)))),
+                    at);
+            QVERIFY(at >= 0);
+            QVERIFY(lines.value(at + 1).startsWith(debugText(path) + QLatin1Char(' ')
+                                                   + fileLineMarker));
+        }
     }
     qDeleteAll(spies);
     qDeleteAll(list);
@@ -567,13 +588,113 @@ void tst_CoursewareResource::deletedWhileChecking()
     auto *resource = new CoursewareResource(QStringLiteral("Demo_3"), QString(), root,
                                             QStringLiteral("C1"), 3);
     QSignalSpy spy(resource, &CoursewareResource::CoursewareResourceStatChanged);
-    QTRY_VERIFY_WITH_TIMEOUT(capture.contains(QStringLiteral("校验课件开始:  ")), 15000);
+    // The reply handed over here, and the start waited for without running the event loop:
+    // the report cannot be delivered before the deletion.
+    QJsonObject list = resourceList({}, elements);
+    list.insert(QStringLiteral("success"), true);
+    resource->on_CoursewareResource_2(QString::fromUtf8(
+            QJsonDocument(QJsonObject {{QStringLiteral("coursewareResource"), list}}).toJson()));
+    QElapsedTimer started;
+    started.start();
+    while (!capture.contains(QStringLiteral("校验课件开始:  ")) && started.elapsed() < 15000)
+        QThread::msleep(1);
     // The destructor waits for the check on the pool, which reads the object to its end.
     delete resource;
     QVERIFY(capture.contains(QStringLiteral("校验课件结束")));
     QCOMPARE(countContaining(capture.texts(), fileLineMarker), 24);
     QTest::qWait(20);
     QCOMPARE(spy.count(), 0);
+}
+
+void tst_CoursewareResource::cache_data()
+{
+    QTest::addColumn<QString>("between"); // what happens between the two checks
+    QTest::addColumn<bool>("cacheOn");
+    QTest::addColumn<int>("fromCache"); // files not hashed again by the second check
+    QTest::addColumn<bool>("secondPasses");
+    QTest::newRow("nothing changed") << "" << true << 3 << true;
+    QTest::newRow("switched off") << "" << false << -1 << true;
+    // The size and the modification time stay; the change time gives the change away.
+    QTest::newRow("changed in the middle") << "middle" << true << 2 << false;
+    QTest::newRow("renamed over") << "rename" << true << 2 << false;
+    QTest::newRow("damaged cache file") << "damage" << true << 0 << true;
+    QTest::newRow("foreign cache file") << "foreign" << true << 0 << true;
+}
+
+// Two checks of the same files; the second may take their digests from the cache. The cache
+// keeps digests only: a file it no longer vouches for is hashed again and compared anew.
+void tst_CoursewareResource::cache()
+{
+    QFETCH(QString, between);
+    QFETCH(bool, cacheOn);
+    QFETCH(int, fromCache);
+    QFETCH(bool, secondPasses);
+    TestSupport::writeConfig({{QStringLiteral("Server/CorvinHost"), server.baseUrl()},
+                              {QStringLiteral("Server/MD5Cache"), cacheOn ? "1" : "0"}});
+    QJsonArray elements;
+    for (int i = 0; i < 3; ++i) {
+        const QString name = QStringLiteral("v%1.bin").arg(i);
+        const QByteArray content(300 * 1024, char('k' + i));
+        QVERIFY(writeFile(folder + name, content));
+        elements.append(element(name, md5Hex(content)));
+    }
+    setResources({{QStringLiteral("C1/3"), resourceList({}, elements)}});
+    const auto check = [this](QStringList *lines) {
+        MessageCapture capture;
+        bool report = false;
+        std::unique_ptr<CoursewareResource> resource(runOne(root, &report));
+        *lines = capture.texts();
+        return report;
+    };
+    QStringList lines;
+    QVERIFY(check(&lines));
+
+    const QString changed = folder + QStringLiteral("v1.bin");
+    const QDateTime modified = QFileInfo(changed).lastModified();
+    if (between == QLatin1String("middle")) {
+        QFile file(changed);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.seek(150 * 1024));
+        QCOMPARE(file.write("X"), qint64(1));
+        file.close();
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+        file.close();
+        QCOMPARE(QFileInfo(changed).size(), qint64(300 * 1024));
+        QCOMPARE(QFileInfo(changed).lastModified(), modified);
+    } else if (between == QLatin1String("rename")) {
+        const QString other = folder + QStringLiteral("other.bin");
+        QVERIFY(writeFile(other, QByteArray(300 * 1024, 'z')));
+        QFile file(other);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+        file.close();
+        QVERIFY(QFile::remove(changed) && QFile::rename(other, changed));
+    } else if (between == QLatin1String("damage") || between == QLatin1String("foreign")) {
+        QFile file(DigestCache::shared().fileName());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(between == QLatin1String("damage") ? QByteArray("{\"format\":\"corvin-md5-c")
+                                                      : QByteArray("{\"format\":\"other\"}"));
+        file.close();
+        // As a new start would find it.
+        DigestCache::shared().reload();
+    }
+
+    QCOMPARE(check(&lines), secondPasses);
+    const QStringList cacheLines = lines.filter(QStringLiteral("校验课件缓存:"));
+    if (fromCache < 0) {
+        QVERIFY(cacheLines.isEmpty());
+    } else {
+        QCOMPARE(cacheLines,
+                 QStringList {
+                         QStringLiteral("校验课件缓存: %1 / 3 个文件未重新计算").arg(fromCache)});
+        // Written again, whole: the next start reads it.
+        DigestCache reread(DigestCache::shared().fileName());
+        QFile first(folder + QStringLiteral("v0.bin"));
+        QVERIFY(first.open(QIODevice::ReadOnly));
+        QCOMPARE(reread.lookup(first.fileName(), FileIdentity::of(first)),
+                 md5Hex(QByteArray(300 * 1024, 'k')));
+    }
 }
 
 QTEST_MAIN(tst_CoursewareResource)

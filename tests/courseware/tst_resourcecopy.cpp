@@ -257,28 +257,26 @@ void tst_ResourceCopy::layout()
     const QString xmlFolder = resourceFolder + QStringLiteral("xml/");
     at = lines.indexOf(QStringLiteral("目标目录: ") + debugText(xmlFolder), at);
     QVERIFY(at >= 0);
-    const QString flowSource = source + QStringLiteral("flow.xml");
-    const QString flowTarget = xmlFolder + QStringLiteral("flow.xml");
-    at = lines.indexOf(QStringLiteral("copy File ++  ") + debugText(flowSource) + QLatin1Char(' ')
-                               + debugText(flowTarget),
-                       at);
-    QVERIFY(at >= 0);
-    at = lines.indexOf(QStringLiteral("copy File -- ") + debugText(flowSource) + QLatin1Char(' ')
-                               + debugText(flowTarget),
-                       at);
-    QVERIFY(at >= 0);
-    const QString mp3Source = source + QStringLiteral("intro.mp3");
+    // Files are copied side by side: each one's lines in order, all of them between the folder
+    // line and the end line.
+    const int folderLine = at;
+    int lastLine = at;
     const QString mp3Target = resourceFolder + voice + QStringLiteral("intro.mp3");
-    at = lines.indexOf(QStringLiteral("copy File ++  ") + debugText(mp3Source) + QLatin1Char(' ')
-                               + debugText(mp3Target),
-                       at);
-    QVERIFY(at >= 0);
-    at = lines.indexOf(QStringLiteral("copy File --  ") + debugText(mp3Source) + QLatin1Char(' ')
-                               + debugText(mp3Target),
-                       at);
-    QVERIFY(at >= 0);
+    const QList<QPair<QString, QString>> copies {
+            {QStringLiteral("copy File --"), xmlFolder + QStringLiteral("flow.xml")},
+            {QStringLiteral("copy File -- "), mp3Target}};
+    for (const auto &copy : copies) {
+        const QString fileSource = source + QFileInfo(copy.second).fileName();
+        const QString paths = debugText(fileSource) + QLatin1Char(' ') + debugText(copy.second);
+        const int before = lines.indexOf(QStringLiteral("copy File ++  ") + paths, folderLine);
+        QVERIFY(before >= 0);
+        const int after = lines.indexOf(copy.first + QLatin1Char(' ') + paths, before);
+        QVERIFY(after >= 0);
+        lastLine = qMax(lastLine, after);
+    }
     at = lines.indexOf(
-            QStringLiteral("[CoursewareResource][copyToLocalResourcePath] 结束复制文件 "), at);
+            QStringLiteral("[CoursewareResource][copyToLocalResourcePath] 结束复制文件 "),
+            lastLine);
     QVERIFY(at >= 0);
     QVERIFY(!lines.join(QLatin1Char('\n')).contains(QStringLiteral("复制失败")));
 }
