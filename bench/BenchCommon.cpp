@@ -126,4 +126,35 @@ void print(const QString &line)
     std::fflush(stdout);
 }
 
+BlockMeter::BlockMeter()
+{
+    QObject::connect(&timer, &QTimer::timeout, [this] {
+        const qint64 now = clock.nsecsElapsed();
+        maxGapNs = qMax(maxGapNs, now - lastNs);
+        lastNs = now;
+    });
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setInterval(10);
+}
+
+void BlockMeter::start()
+{
+    maxGapNs = 0;
+    clock.start();
+    lastNs = 0;
+    timer.start();
+}
+
+double BlockMeter::stopMs()
+{
+    timer.stop();
+    maxGapNs = qMax(maxGapNs, clock.nsecsElapsed() - lastNs);
+    return qMax(0.0, double(maxGapNs) / 1e6 - 10.0);
+}
+
+QString verdict(bool met, const char *otherwise)
+{
+    return met ? QStringLiteral("ok") : QString::fromLatin1(otherwise);
+}
+
 } // namespace Bench

@@ -1,8 +1,10 @@
 #ifndef BENCHCOMMON_H
 #define BENCHCOMMON_H
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 // Helpers shared by the benchmark sections. A section is a function taking the options that
 // follow its name on the command line and returning the process exit code.
@@ -37,6 +39,25 @@ void silenceLog();
 void restoreLog();
 
 double mbPerSecond(qint64 bytes, qint64 nanoseconds);
+
+// Longest time between two ticks of a 10 ms timer on this thread, less the 10 ms: how long the
+// thread's event loop was held up while the meter ran.
+class BlockMeter
+{
+public:
+    BlockMeter();
+    void start();
+    double stopMs();
+
+private:
+    QTimer timer;
+    QElapsedTimer clock;
+    qint64 lastNs = 0;
+    qint64 maxGapNs = 0;
+};
+
+// "ok" or the given word, for a figure against its target.
+QString verdict(bool met, const char *otherwise = "BELOW TARGET");
 void print(const QString &line);
 
 } // namespace Bench

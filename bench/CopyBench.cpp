@@ -5,19 +5,20 @@
 #include "courseware/CoursewareResource.h"
 #include "util/FileUtils.h"
 
-#include "StandInServer.h"
-
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QtConcurrent>
 
 namespace Bench {
 
@@ -82,20 +83,10 @@ int runCopy(const QStringList &args)
                                      {QStringLiteral("fileType"), type}});
     }
 
-    StandInServer server(QJsonObject {
-            {QStringLiteral("resources"),
-             QJsonObject {{QStringLiteral("BC/1"),
-                           QJsonObject {{QStringLiteral("flowConfList"), flow},
-                                        {QStringLiteral("resourceElements"), elements}}}}}});
-    if (!server.start()) {
-        print(QStringLiteral("copy: the stand-in service does not start"));
-        return 1;
-    }
     // Settings and student client of this run only.
     const QString ini = temp.path() + QStringLiteral("/config.ini");
     {
         QSettings settings(ini, QSettings::IniFormat);
-        settings.setValue(QStringLiteral("Server/CorvinHost"), server.baseUrl());
         settings.setValue(QStringLiteral("Server/MD5"), 0);
     }
     const QString appData = temp.path() + QStringLiteral("/appdata");
@@ -113,12 +104,19 @@ int runCopy(const QStringList &args)
     context.channelId = 0;
 
     silenceLog();
+    // No service here: the list is handed over as its reply would be.
     CoursewareResource resource(QStringLiteral("Bench_1"), QString(), root, QStringLiteral("BC"),
                                 1);
     {
         QEventLoop loop;
         QObject::connect(&resource, &CoursewareResource::CoursewareResourceStatChanged, &loop,
                          &QEventLoop::quit);
+        const QJsonObject list {{QStringLiteral("success"), true},
+                                {QStringLiteral("flowConfList"), flow},
+                                {QStringLiteral("resourceElements"), elements}};
+        resource.on_CoursewareResource_2(QString::fromUtf8(
+                QJsonDocument(QJsonObject {{QStringLiteral("coursewareResource"), list}})
+                        .toJson(QJsonDocument::Compact)));
         loop.exec();
     }
     restoreLog();
@@ -132,14 +130,25 @@ int runCopy(const QStringList &args)
     bool oursOk = true;
     bool toolOk = true;
     const auto expected = treeSize(source);
+    BlockMeter meter;
+    double blockedMs = 0;
     for (int round = 0; round < rounds && oursOk && toolOk; ++round) {
         // Each side starts from an empty target; only one copy is on disk at a time.
         silenceLog();
         FileUtils::deleteDir(resourceFolder);
+        // On the pool, as the preparation window runs it, with the GUI thread's loop running.
         QElapsedTimer timer;
+        meter.start();
         timer.start();
-        oursOk = resource.copyToLocalResourcePath();
+        QFutureWatcher<bool> watcher;
+        QEventLoop loop;
+        QObject::connect(&watcher, &QFutureWatcher<bool>::finished, &loop, &QEventLoop::quit);
+        watcher.setFuture(
+                QtConcurrent::run(&resource, &CoursewareResource::copyToLocalResourcePath));
+        loop.exec();
         const qint64 oursNs = timer.nsecsElapsed();
+        blockedMs = qMax(blockedMs, meter.stopMs());
+        oursOk = watcher.result();
         restoreLog();
         oursOk = oursOk && treeSize(resourceFolder) == expected;
         silenceLog();
@@ -183,9 +192,12 @@ int runCopy(const QStringList &args)
     print(QStringLiteral("copy: cp -r                   %1 ms (%2 MB/s)")
                   .arg(double(bestTool) / 1e6, 0, 'f', 1)
                   .arg(mbPerSecond(bytes, bestTool), 0, 'f', 1));
-    print(QStringLiteral("copy: ratio cp/ours           %1 (target >= 0.90) %2")
+    print(QStringLiteral("copy: ratio cp/ours           %1 (target >= 1.5) %2")
                   .arg(ratio, 0, 'f', 3)
-                  .arg(ratio >= 0.9 ? QStringLiteral("ok") : QStringLiteral("BELOW TARGET")));
+                  .arg(verdict(ratio >= 1.5)));
+    print(QStringLiteral("copy: GUI thread blocked      %1 ms at most (target <= 16) %2")
+                  .arg(blockedMs, 0, 'f', 1)
+                  .arg(verdict(blockedMs <= 16, "ABOVE TARGET")));
     return 0;
 }
 

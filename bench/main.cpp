@@ -20,11 +20,13 @@ const Bench::Section sections[] = {
          "--dir PATH, --keep)",
          &Bench::runHash},
         {"verify",
-         "courseware verification vs md5sum -P2, GUI-thread block (--courseware N, --files N, "
-         "--file-size MiB, --rounds N, --dir PATH, --keep)",
+         "verification of several courseware vs md5sum -P2, of one vs md5sum, from the cache, "
+         "GUI-thread block (--courseware N, --files N, --file-size MiB, --rounds N, --dir PATH, "
+         "--keep)",
          &Bench::runVerify},
         {"copy",
-         "resource copy vs cp -r (--size MiB, --file-size MiB, --rounds N, --dir PATH, --keep)",
+         "resource copy vs cp -r, GUI-thread block (--size MiB, --file-size MiB, --rounds N, "
+         "--dir PATH, --keep)",
          &Bench::runCopy},
 };
 

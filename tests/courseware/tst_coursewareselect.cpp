@@ -16,6 +16,10 @@
 #include <QThreadPool>
 #include <QtTest>
 
+#ifdef Q_OS_LINUX
+#include <sys/stat.h>
+#endif
+
 using namespace CoursewareFixture;
 using TestSupport::MessageCapture;
 
@@ -46,6 +50,7 @@ private slots:
     void failedListRequest_data();
     void failedListRequest();
     void startButton();
+    void progressWhileChecking();
 
 private:
     // Three courseware of the demo device; `goodCount` of them have correct digests on disk.
@@ -356,6 +361,48 @@ void tst_CoursewareSelect::startButton()
     QCoreApplication::processEvents();
     qDeleteAll(opened);
     delete w;
+}
+
+// A file that is a pipe holds the check up until something is written into it: meanwhile the
+// waiting text shows how far the check is by bytes.
+void tst_CoursewareSelect::progressWhileChecking()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("the check is held up by a named pipe in the download folder, which Linux has");
+#else
+    const QString root = temp.path() + QStringLiteral("/dl-progress");
+    const QByteArray image(1024 * 1024, 'q');
+    const QByteArray late = "written late";
+    QVERIFY(writeFile(root + QStringLiteral("/CW/4/image/a.png"), image));
+    const QString pipe = root + QStringLiteral("/CW/4/image/late.bin");
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    server.setScenario(QJsonObject {
+            {QStringLiteral("devices"),
+             QJsonObject {{QStringLiteral("DEV-1"),
+                           QJsonArray {coursewareEntry(QStringLiteral("CW"), 4,
+                                                       QStringLiteral("Slow"), root)}}}},
+            {QStringLiteral("resources"),
+             QJsonObject {
+                     {QStringLiteral("CW/4"),
+                      resourceList({},
+                                   {element(QStringLiteral("image/a.png"), md5Hex(image)),
+                                    element(QStringLiteral("image/late.bin"), md5Hex(late))})}}}});
+    window.reset(new CoursewareSelect);
+    auto *tip = window->findChild<QLabel *>(QStringLiteral("error_tip"));
+    auto *button = window->findChild<QPushButton *>(QStringLiteral("pushButton"));
+    const QRegularExpression progress(QRegularExpression::escape(waitingText)
+                                      + QStringLiteral(" (\\d+)%$"));
+    QTRY_VERIFY_WITH_TIMEOUT(progress.match(tip->text()).hasMatch(), 15000);
+    QCOMPARE(progress.match(tip->text()).captured(1), QStringLiteral("100"));
+    QVERIFY(!button->isEnabled());
+
+    QFile writer(pipe);
+    QVERIFY(writer.open(QIODevice::WriteOnly));
+    QCOMPARE(writer.write(late), qint64(late.size()));
+    writer.close();
+    QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 15000);
+    QCOMPARE(tip->text(), QString());
+#endif
 }
 
 QTEST_MAIN(tst_CoursewareSelect)
