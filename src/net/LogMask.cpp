@@ -102,4 +102,18 @@ QString maskSecrets(const QString &text)
     return result;
 }
 
+QString forLog(const QString &text)
+{
+    const QString masked = maskSecrets(text);
+    const QByteArray bytes = masked.toUtf8();
+    if (bytes.size() <= maxLoggedBytes)
+        return masked;
+    // Not inside a character: back to the start of the UTF-8 sequence at the cut.
+    int cut = maxLoggedBytes;
+    while (cut > 0 && (static_cast<unsigned char>(bytes.at(cut)) & 0xc0) == 0x80)
+        --cut;
+    return QString::fromUtf8(bytes.constData(), cut)
+            + QStringLiteral("... (%1 bytes)").arg(text.toUtf8().size());
+}
+
 } // namespace LogMask

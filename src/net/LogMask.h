@@ -9,6 +9,12 @@ namespace LogMask {
 // "password" or "token" is replaced by a fixed mask, everything else is kept as it is.
 QString maskSecrets(const QString &text);
 
+// What the log keeps of a request body or reply: the masked text, and of a text longer than
+// maxLoggedBytes (in UTF-8) its first maxLoggedBytes followed by the full length in bytes. Masked
+// before it is cut, so a cut never shows part of a secret.
+QString forLog(const QString &text);
+constexpr int maxLoggedBytes = 64 * 1024;
+
 extern const QLatin1String mask;
 
 } // namespace LogMask

@@ -53,14 +53,14 @@ void SimpleHttpPost::setUrl(QString url)
 
 void SimpleHttpPost::setBody(QString body)
 {
-    qDebug() << LogMask::maskSecrets(body);
+    qDebug() << LogMask::forLog(body);
     this->body = body;
 }
 
 void SimpleHttpPost::query(QMap<QString, QString> &headers)
 {
     qDebug() << url;
-    qDebug() << LogMask::maskSecrets(body);
+    qDebug() << LogMask::forLog(body);
 
     QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
     for (auto it = headers.cbegin(); it != headers.cend(); ++it)
@@ -97,7 +97,7 @@ void SimpleHttpPost::downloadFinished(QNetworkReply *reply)
     // A NUL byte ends the text, as it would for a C string.
     QString text = QString::fromUtf8(bytes.constData(),
                                      int(qstrnlen(bytes.constData(), uint(bytes.size()))));
-    qDebug() << "[SimpleHttpPost][downloadFinished]" << LogMask::maskSecrets(text);
+    qDebug() << "[SimpleHttpPost][downloadFinished]" << LogMask::forLog(text);
 
     emit onResponse(text);
 

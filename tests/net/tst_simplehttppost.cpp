@@ -27,6 +27,8 @@ private slots:
     void contentTypeOverridesHeaderMap();
     void logLinesInOrder();
     void secretsMaskedInLogOnly();
+    void hugeTextsCutInLog_data();
+    void hugeTextsCutInLog();
     void timeOut();
     void releasesItself();
 
@@ -220,6 +222,46 @@ void tst_SimpleHttpPost::secretsMaskedInLogOnly()
             QStringLiteral("\\\"password\\\":\\\"******\\\",\\\"username\\\":\\\"li\\\"")));
     QVERIFY(logged.contains(
             QStringLiteral("\\\"managerID\\\":\\\"7\\\",\\\"token\\\":\\\"******\\\"")));
+}
+
+void tst_SimpleHttpPost::hugeTextsCutInLog_data()
+{
+    QTest::addColumn<bool>("inReply"); // else in the request body
+    QTest::addColumn<int>("padding"); // bytes before the secret
+    QTest::newRow("10 MB reply") << true << 10 * 1024 * 1024;
+    QTest::newRow("secret across the cut in a reply") << true << 64 * 1024 - 20;
+    QTest::newRow("secret across the cut in a body") << false << 64 * 1024 - 20;
+    QTest::newRow("small reply, not cut") << true << 1000;
+}
+
+// Past 64 KiB only the first 64 KiB and the full length go into the log, masked before the cut;
+// the caller and the service still get every byte.
+void tst_SimpleHttpPost::hugeTextsCutInLog()
+{
+    QFETCH(bool, inReply);
+    QFETCH(int, padding);
+    const QByteArray secret = "SECRET-" + QByteArray(60, 's');
+    const QByteArray text = "{\"pad\":\"" + QByteArray(padding, 'p') + "\",\"token\":\"" + secret
+            + "\",\"tail\":\"" + QByteArray(1000, 't') + "\"}";
+    ScriptedReply reply;
+    reply.body = inReply ? text : QByteArray("{}");
+    server.script(QStringLiteral("/x"), reply);
+
+    MessageCapture capture;
+    const QString body = inReply ? QStringLiteral("{}") : QString::fromUtf8(text);
+    QCOMPARE(post(server.baseUrl() + QStringLiteral("/x"), body).toUtf8(), reply.body);
+    QCOMPARE(server.requests().first().body, body.toUtf8());
+
+    const bool cut = text.size() > 64 * 1024;
+    const QString suffix = QStringLiteral("... (%1 bytes)").arg(text.size());
+    for (const QString &line : capture.texts()) {
+        QVERIFY(!line.contains(QLatin1String("SECRET")) && !line.contains(QLatin1String("sss")));
+        QVERIFY(line.size() < 64 * 1024 + 200);
+    }
+    const QStringList large = capture.texts().filter(QStringLiteral("\\\"pad\\\""));
+    QCOMPARE(large.size(), inReply ? 1 : 2); // a body is logged by setBody and by query
+    for (const QString &line : large)
+        QCOMPARE(line.endsWith(suffix + QLatin1Char('"')), cut);
 }
 
 void tst_SimpleHttpPost::timeOut()
