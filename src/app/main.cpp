@@ -1,6 +1,7 @@
 #include "app/FormFont.h"
 #include "app/LogMessageHandler.h"
 #include "app/SingleInstanceGuard.h"
+#include "app/StopWorkOnQuit.h"
 #include "crash/MiniDumpCallback.h"
 #include "login/LoginWidget.h"
 
@@ -29,6 +30,7 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     FormFont::apply(app);
+    StopWorkOnQuit::install(app);
     runTimestamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
     qInstallMessageHandler(logMessageHandler);
     qDebug() << "current currentPath: " << QDir::currentPath();

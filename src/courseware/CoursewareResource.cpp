@@ -161,7 +161,7 @@ void CoursewareResource::checkFile(int index)
 {
     CheckedFile &checked = checkedFiles[index];
     qint64 counted = 0;
-    if (checked.safe) {
+    if (checked.safe && !FileUtils::stopRequested()) {
         QFile file(checked.path);
         if (file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
             const FileIdentity before = FileIdentity::of(file);
@@ -194,6 +194,14 @@ void CoursewareResource::checkFile(int index)
 // lists, whichever thread hashed each file.
 void CoursewareResource::finishCheck()
 {
+    if (FileUtils::stopRequested()) {
+        // The program is ending: what was not hashed says nothing about the files.
+        ready = false;
+        qDebug() << "校验课件中止";
+        qDebug() << "校验课件结束";
+        checkDone.reportFinished();
+        return;
+    }
     QSet<QString> failedPaths;
     for (const CheckedFile &file : qAsConst(checkedFiles)) {
         if (!file.safe) {
@@ -345,7 +353,10 @@ private:
 // fails the copy like a missing one. Its folder exists already.
 void runStep(const CopyStep &step, FailedPaths *failedPaths)
 {
-    if (!step.refusal) {
+    if (FileUtils::stopRequested()) {
+        // The program is ending: the file is left out, and the copy fails.
+        failedPaths->insert(step.source);
+    } else if (!step.refusal) {
         qDebug() << "copy File ++ " << step.source << step.destination;
         if (!step.repeat && !FileUtils::copyNewFile(step.source, step.destination))
             failedPaths->insert(step.source);
@@ -434,6 +445,9 @@ bool CoursewareResource::copyToLocalResourcePath()
     for (const QString &folder : plan.targetFolders())
         FileUtils::makePath(folder);
     const QSet<QString> failedPaths = runSteps(plan.steps());
+    if (FileUtils::stopRequested())
+        qDebug() << "[CoursewareResource][copyToLocalResourcePath]:"
+                 << "复制中止";
 
     qDebug() << "[CoursewareResource][copyToLocalResourcePath]"
              << "结束复制文件 ";

@@ -64,6 +64,12 @@ PrepareCourse::~PrepareCourse()
     delete ui;
 }
 
+void PrepareCourse::closeEvent(QCloseEvent *event)
+{
+    timer.stop();
+    QWidget::closeEvent(event);
+}
+
 void PrepareCourse::on_CopyCourseware()
 {
     qDebug() << "[PrepareCourse][on_copy]";

@@ -27,6 +27,10 @@ public:
     void replaceClassStudent();
     void StartClient();
 
+protected:
+    // A closed window decides nothing more: no class-student request after the close.
+    void closeEvent(QCloseEvent *event) override;
+
 private slots:
     void on_pushButton_clicked();
     void on_timer();

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
 #include <vector>
 
 #ifdef Q_OS_WIN
@@ -28,6 +29,10 @@ namespace {
 
 // Big enough for full disk throughput, small enough that memory stays flat for any file size.
 constexpr qint64 Md5ChunkSize = 1024 * 1024;
+// The kernel copies this much between two looks at the stop request.
+constexpr qint64 CopyChunkSize = 8 * 1024 * 1024;
+
+std::atomic<bool> stopping {false};
 
 #ifdef Q_OS_LINUX
 // The bytes of one file into another in the kernel: copy_file_range, or sendfile where that is
@@ -37,7 +42,9 @@ bool kernelCopy(int from, int to, qint64 size)
     qint64 remaining = size;
     bool useSendfile = false;
     while (remaining > 0) {
-        const size_t chunk = size_t(qMin<qint64>(remaining, 1 << 30));
+        if (stopping)
+            return false;
+        const size_t chunk = size_t(qMin<qint64>(remaining, CopyChunkSize));
         const ssize_t copied = useSendfile
                 ? ::sendfile(to, from, nullptr, chunk)
                 : ::copy_file_range(from, nullptr, to, nullptr, chunk, 0);
@@ -244,8 +251,13 @@ bool FileUtils::copyNewFile(const QString &source, const QString &target)
         ::unlink(to.constData());
     return ok;
 #elif defined(Q_OS_WIN)
-    // CopyFileW copies in the system and removes what it wrote when it fails.
-    if (CopyFileW(nativePath(source).c_str(), nativePath(target).c_str(), TRUE))
+    // The system copies and removes what it wrote when it fails or is cancelled.
+    const auto progress = [](LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD,
+                             DWORD, HANDLE, HANDLE, LPVOID) -> DWORD {
+        return stopping ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
+    };
+    if (CopyFileExW(nativePath(source).c_str(), nativePath(target).c_str(), progress, nullptr,
+                    nullptr, COPY_FILE_FAIL_IF_EXISTS))
         return true;
     return GetLastError() == ERROR_FILE_EXISTS && copyFile(source, target);
 #else
@@ -293,11 +305,28 @@ bool FileUtils::deleteDir(const QString &path)
     return removed || !QFileInfo::exists(absolute);
 }
 
+void FileUtils::requestStop()
+{
+    stopping = true;
+}
+
+bool FileUtils::stopRequested()
+{
+    return stopping;
+}
+
+void FileUtils::clearStop()
+{
+    stopping = false;
+}
+
 QString FileUtils::md5Hex(QIODevice *file, const std::function<bool(qint64)> &progress)
 {
     Md5 md5;
     std::vector<char> buffer(static_cast<size_t>(Md5ChunkSize));
     for (;;) {
+        if (stopping)
+            return QString();
         const qint64 got = file->read(buffer.data(), Md5ChunkSize);
         if (got < 0)
             return QString();

@@ -47,6 +47,13 @@ public:
     // (no temporary file). An existing target is replaced. The data is copied by the kernel.
     // On failure no partial target is left.
     static bool copyNewFile(const QString &source, const QString &target);
+
+    // Once asked, hashing and copying stop at their next chunk and fail: the program asks when
+    // it quits, so that no work on gigabytes holds its end up.
+    static void requestStop();
+    static bool stopRequested();
+    // For a process that goes on working afterwards (the tests).
+    static void clearStop();
 };
 
 #endif // FILEUTILS_H

@@ -1,14 +1,17 @@
 // Test helper: runs the real windows the way main does and drives them from inside, since
 // the confirmed start of the student client ends the process.
 //
-//     flowdriver <ok|cancel> <channel 0|1> <display name>
+//     flowdriver <ok|cancel|close-check|close-copy> <channel 0|1> <display name>
 //
 // Every message box is reported on stderr as "BOX<TAB>title<TAB>text" and answered with Ok
 // (mode ok) or Cancel (mode cancel; Ok where there is no Cancel). Exit codes: 0 from the start
 // of the student client, 10 when the start button's handling returned without ending the
-// process, 20 when a step did not come within the time limit.
+// process, 20 when a step did not come within the time limit. The close modes close the window
+// at work, as the teacher would: the selection window once the check has begun, the preparation
+// window once the copy has; "CLOSED" on stderr says when, and the program ends by itself.
 
 #include "app/LogMessageHandler.h"
+#include "app/StopWorkOnQuit.h"
 #include "config/AppContext.h"
 #include "courseware/CoursewareSelect.h"
 #include "login/LoginWidget.h"
@@ -32,13 +35,20 @@
 
 namespace {
 
-// Set once the class-student reply has been handled (the preparation window logs it).
+// Set once the class-student reply has been handled (the preparation window logs it), once the
+// check of a courseware and once the copy of a file has begun.
 std::atomic<bool> seatReplyHandled {false};
+std::atomic<bool> checkBegun {false};
+std::atomic<bool> copyBegun {false};
 
 void driverMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg)
 {
     if (context.function && std::strstr(context.function, "on_replaceClassStudent"))
         seatReplyHandled = true;
+    if (msg.startsWith(QStringLiteral("校验课件开始:")))
+        checkBegun = true;
+    if (msg.startsWith(QLatin1String("copy File ++")))
+        copyBegun = true;
     logMessageHandler(type, context, msg);
 }
 
@@ -68,11 +78,14 @@ PrepareCourse *preparationWindow()
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    StopWorkOnQuit::install(app);
     if (argc != 4) {
         report(QStringLiteral("usage: flowdriver <ok|cancel> <channel> <display name>"));
         return 2;
     }
     const bool confirm = qstrcmp(argv[1], "ok") == 0;
+    const bool closeInCheck = qstrcmp(argv[1], "close-check") == 0;
+    const bool closeInCopy = qstrcmp(argv[1], "close-copy") == 0;
     // The arguments as Qt reads them: UTF-16 from Windows, not the code page of argv.
     const QString name = app.arguments().at(3);
     const int channel = app.arguments().at(2).toInt();
@@ -126,6 +139,14 @@ int main(int argc, char *argv[])
             CoursewareSelect *select = AppContext::instance().selectWindow;
             if (!select || !select->isVisible())
                 return;
+            if (closeInCheck) {
+                if (!checkBegun)
+                    return;
+                report(QStringLiteral("CLOSED"));
+                select->close();
+                step = 5;
+                return;
+            }
             auto *combo = child<QComboBox>(select, "comboBox");
             auto *start = child<QPushButton>(select, "pushButton");
             const int index = combo->findText(name);
@@ -141,6 +162,14 @@ int main(int argc, char *argv[])
             PrepareCourse *prepare = preparationWindow();
             if (!prepare)
                 return;
+            if (closeInCopy) {
+                if (!copyBegun)
+                    return;
+                report(QStringLiteral("CLOSED"));
+                prepare->close();
+                step = 5;
+                return;
+            }
             const QString text = child<QLabel>(prepare, "label")->text();
             if (text.contains(QStringLiteral("失败"))) {
                 report(QStringLiteral("FAILED preparation"));

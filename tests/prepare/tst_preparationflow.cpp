@@ -126,8 +126,14 @@ private slots:
     void cleanup();
     void flow_data();
     void flow();
+    void closeMidWork_data();
+    void closeMidWork();
 
 private:
+    void startDriver(QProcess *process, const QString &appData, const QString &run,
+                     const QStringList &args);
+    bool writeDriverConfig(bool md5);
+
     StandInServer server;
     QTemporaryDir temp;
     QString driver; // a private copy, so that config.ini beside it is this test's alone
@@ -141,9 +147,31 @@ void tst_PreparationFlow::initTestCase()
     QVERIFY(QDir().mkpath(bin));
     driver = bin + QLatin1Char('/') + QFileInfo(QStringLiteral(CORVIN_FLOWDRIVER)).fileName();
     QVERIFY(QFile::copy(QStringLiteral(CORVIN_FLOWDRIVER), driver));
-    QVERIFY(writeFile(bin + QStringLiteral("/config.ini"),
-                      "[Server]\nCorvinHost=" + server.baseUrl().toUtf8()
-                              + "\nMD5=1\ndevID=DEV-FLOW\n"));
+    QVERIFY(writeDriverConfig(true));
+}
+
+bool tst_PreparationFlow::writeDriverConfig(bool md5)
+{
+    return writeFile(QFileInfo(driver).path() + QStringLiteral("/config.ini"),
+                     "[Server]\nCorvinHost=" + server.baseUrl().toUtf8()
+                             + "\nMD5=" + (md5 ? "1" : "0") + "\ndevID=DEV-FLOW\n");
+}
+
+void tst_PreparationFlow::startDriver(QProcess *process, const QString &appData, const QString &run,
+                                      const QStringList &args)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("APPDATA"), appData);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // Under the sanitizers: the driver ends as the program does, by exit(0) or with its windows
+    // still alive (they are never deleted), so every run would count them as leaks. Memory
+    // errors are still reported; the leak check of this code is tst_preparecourse's.
+    const QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
+    environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                       asan + (asan.isEmpty() ? "" : ":") + QStringLiteral("detect_leaks=0"));
+    process->setProcessEnvironment(environment);
+    process->setWorkingDirectory(run);
+    process->start(driver, args);
 }
 
 void tst_PreparationFlow::cleanup()
@@ -290,18 +318,7 @@ void tst_PreparationFlow::flow()
     }
 
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("APPDATA"), appData);
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    // Under the sanitizers: the driver ends as the program does, by exit(0) or with its windows
-    // still alive (they are never deleted), so every run would count them as leaks. Memory
-    // errors are still reported; the leak check of this code is tst_preparecourse's.
-    const QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
-    environment.insert(QStringLiteral("ASAN_OPTIONS"),
-                       asan + (asan.isEmpty() ? "" : ":") + QStringLiteral("detect_leaks=0"));
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(run);
-    process.start(driver, {mode, QString::number(channel), displayName});
+    startDriver(&process, appData, run, {mode, QString::number(channel), displayName});
     QVERIFY(process.waitForStarted(10000));
     const bool finished = process.waitForFinished(90000);
     // Windows' text-mode streams end lines in "\r\n".
@@ -392,6 +409,89 @@ void tst_PreparationFlow::flow()
     } else {
         QVERIFY(!QFileInfo::exists(record));
     }
+}
+
+void tst_PreparationFlow::closeMidWork_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("md5");
+    QTest::newRow("selection window during the check") << "close-check" << true;
+    QTest::newRow("preparation window during the copy") << "close-copy" << false;
+}
+
+// The teacher closes the window at work on gigabytes: the work stops, the process ends by itself
+// with status 0, nothing is sent after the close, and the next start goes through.
+void tst_PreparationFlow::closeMidWork()
+{
+    QFETCH(QString, mode);
+    QFETCH(bool, md5);
+    const QString base = temp.path() + QLatin1Char('/') + mode;
+    const QString appData = base + QStringLiteral("/appdata");
+    const QString download = base + QStringLiteral("/download");
+    const QString run = base + QStringLiteral("/run");
+    QVERIFY(QDir().mkpath(run + QStringLiteral("/dump")));
+    // Seconds of hashing or copying, made in no time as sparse files.
+    QList<CoursewareFile> big;
+    for (int i = 0; i < 12; ++i) {
+        big.append({QStringLiteral("media/big%1.bin").arg(i), QStringLiteral("video")});
+        QFile file(download + QStringLiteral("/C1/3/") + big.last().localPath);
+        QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(qint64(1) << 30));
+    }
+    server.setScenario(scenario(download, QStringLiteral("Big"), big));
+    for (const QString &client : {QStringLiteral("heron"), QStringLiteral("atrium")}) {
+        QVERIFY(writeFile(appData + QLatin1Char('/') + client + QStringLiteral("/config.ini"),
+                          "[Server]\nversion=1.2\n"));
+        QVERIFY(TestSupport::writeClientStartFile(appData, client));
+    }
+    QVERIFY(writeDriverConfig(md5));
+
+    QProcess process;
+    startDriver(&process, appData, run, {mode, QStringLiteral("0"), QStringLiteral("Big_3")});
+    QByteArray errors;
+    while (!errors.contains("CLOSED") && process.waitForReadyRead(60000))
+        errors += process.readAllStandardError();
+    QVERIFY2(errors.contains("CLOSED"), errors.constData());
+    const int requestsAtClose = server.requests().size();
+    // Not a measure of speed: left to itself the work would go on for many seconds.
+    const bool ended = process.waitForFinished(30000);
+    if (!ended)
+        process.kill();
+    QVERIFY(ended);
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(server.requests().size(), requestsAtClose);
+    QCOMPARE(QDir(run + QStringLiteral("/dump")).entryList(QDir::Files), QStringList());
+
+    const QStringList logs = QDir(run + QStringLiteral("/log")).entryList(QDir::Files);
+    QCOMPARE(logs.size(), 1);
+    QFile log(run + QStringLiteral("/log/") + logs.first());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray logBytes = log.readAll();
+    if (md5) {
+        QVERIFY(logBytes.contains("Content:校验课件中止"));
+        QVERIFY(!logBytes.contains("Content:校验课件成功"));
+    } else {
+        QVERIFY(logBytes.contains("复制中止"));
+        QVERIFY(logBytes.contains("Content:复制失败:"));
+        // No file began after the close but those already under way, one a copying thread.
+        QVERIFY(logBytes.count("Content:copy File ++") < big.size());
+        QVERIFY(!logBytes.contains("[PrepareCourse][replaceClassStudent]"));
+    }
+    QVERIFY(server.requests(replacePath).isEmpty());
+
+    // The next start, with courseware of the usual size.
+    for (const CoursewareFile &f : coursewareFiles)
+        QVERIFY(writeFile(download + QStringLiteral("/C1/3/") + f.localPath,
+                          contentOf(f.localPath)));
+    server.setScenario(scenario(download, QStringLiteral("Demo"), coursewareFiles));
+    QVERIFY(writeDriverConfig(true));
+    QProcess next;
+    startDriver(&next, appData, run,
+                {QStringLiteral("ok"), QStringLiteral("0"), QStringLiteral("Demo_3")});
+    QVERIFY(next.waitForFinished(90000));
+    QVERIFY2(next.exitCode() == 0, next.readAllStandardError().constData());
+    QCOMPARE(server.requests(replacePath).size(), 1);
 }
 
 QTEST_MAIN(tst_PreparationFlow)
