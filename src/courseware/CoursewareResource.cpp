@@ -93,6 +93,11 @@ void CoursewareResource::on_CoursewareResource_2(QString body)
     startCheck();
 }
 
+namespace {
+// A courseware's check writes its lines as one block, whatever the other checks log meanwhile.
+QMutex checkLogMutex;
+} // namespace
+
 void CoursewareResource::startCheck()
 {
     checkStarted = true;
@@ -122,12 +127,15 @@ void CoursewareResource::checkDisk()
         checkDone.reportFinished();
         return;
     }
-    qDebug() << "校验课件开始:"
-             << " ";
-    if (!ready) {
-        qDebug() << "校验课件结束";
-        checkDone.reportFinished();
-        return;
+    {
+        QMutexLocker locker(&checkLogMutex);
+        qDebug() << "校验课件开始:"
+                 << " ";
+        if (!ready) {
+            qDebug() << "校验课件结束";
+            checkDone.reportFinished();
+            return;
+        }
     }
     useCache = context.settingInt(QStringLiteral("Server/MD5Cache")) != 0;
 
@@ -194,6 +202,7 @@ void CoursewareResource::checkFile(int index)
 // lists, whichever thread hashed each file.
 void CoursewareResource::finishCheck()
 {
+    QMutexLocker locker(&checkLogMutex);
     if (FileUtils::stopRequested()) {
         // The program is ending: what was not hashed says nothing about the files.
         ready = false;
