@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -105,6 +107,71 @@ bool writeClientStartFile(const QString &appData, const QString &client)
 {
     QString error;
     return ::writeClientStartFile(appData, client, QStringLiteral(CORVIN_FAKE_CLIENT), &error);
+}
+
+bool makeTlsFiles(const QString &folder)
+{
+    const auto openssl = [&folder](const QStringList &args) {
+        QProcess process;
+        process.setWorkingDirectory(folder);
+        process.start(QStringLiteral("openssl"), args);
+        return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
+                && process.exitCode() == 0;
+    };
+    const auto write = [&folder](const QString &name, const QByteArray &text) {
+        QFile file(folder + QLatin1Char('/') + name);
+        return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+    };
+    const auto sign = [&openssl](const QString &csr, const QString &out, const QString &days,
+                                 const QString &ext) {
+        return openssl({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), csr,
+                        QStringLiteral("-CA"), QStringLiteral("ca.pem"), QStringLiteral("-CAkey"),
+                        QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"),
+                        QStringLiteral("-out"), out, QStringLiteral("-days"), days,
+                        QStringLiteral("-extfile"), ext});
+    };
+    return QDir().mkpath(folder)
+            && write(QStringLiteral("here.cnf"), "subjectAltName=IP:127.0.0.1,DNS:localhost\n")
+            && write(QStringLiteral("elsewhere.cnf"), "subjectAltName=DNS:other.example\n")
+            && openssl({QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                        QStringLiteral("rsa:2048"), QStringLiteral("-nodes"),
+                        QStringLiteral("-keyout"), QStringLiteral("ca.key"), QStringLiteral("-out"),
+                        QStringLiteral("ca.pem"), QStringLiteral("-days"), QStringLiteral("2"),
+                        QStringLiteral("-subj"), QStringLiteral("/CN=Corvin Test CA")})
+            && openssl({QStringLiteral("req"), QStringLiteral("-newkey"),
+                        QStringLiteral("rsa:2048"), QStringLiteral("-nodes"),
+                        QStringLiteral("-keyout"), QStringLiteral("key.pem"),
+                        QStringLiteral("-out"), QStringLiteral("server.csr"),
+                        QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")})
+            // Another host in its name as well as in its alternative names.
+            && openssl({QStringLiteral("req"), QStringLiteral("-new"), QStringLiteral("-key"),
+                        QStringLiteral("key.pem"), QStringLiteral("-out"),
+                        QStringLiteral("elsewhere.csr"), QStringLiteral("-subj"),
+                        QStringLiteral("/CN=other.example")})
+            && sign(QStringLiteral("server.csr"), QStringLiteral("trusted.pem"),
+                    QStringLiteral("2"), QStringLiteral("here.cnf"))
+            && sign(QStringLiteral("elsewhere.csr"), QStringLiteral("wronghost.pem"),
+                    QStringLiteral("2"), QStringLiteral("elsewhere.cnf"))
+            // Valid until a day before it was made.
+            && sign(QStringLiteral("server.csr"), QStringLiteral("expired.pem"),
+                    QStringLiteral("-1"), QStringLiteral("here.cnf"))
+            && openssl({QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-key"),
+                        QStringLiteral("key.pem"), QStringLiteral("-out"),
+                        QStringLiteral("selfsigned.pem"), QStringLiteral("-days"),
+                        QStringLiteral("2"), QStringLiteral("-subj"),
+                        QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
+                        QStringLiteral("subjectAltName=IP:127.0.0.1")});
+}
+
+bool trustCertificates(const QString &pemFile)
+{
+    const QList<QSslCertificate> certificates = QSslCertificate::fromPath(pemFile);
+    if (certificates.isEmpty())
+        return false;
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setCaCertificates(configuration.caCertificates() + certificates);
+    QSslConfiguration::setDefaultConfiguration(configuration);
+    return true;
 }
 
 bool makeSleeper(const QString &path)

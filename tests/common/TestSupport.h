@@ -66,6 +66,14 @@ bool underWine();
 // the file itself.
 bool makeLink(const QString &target, const QString &link);
 
+// Throw-away certificates for a TLS stand-in on 127.0.0.1, made by the openssl command in
+// `folder`: a CA, and with one key (key.pem) a certificate the CA signed for 127.0.0.1
+// (trusted.pem), one for another host (wronghost.pem), one that has expired (expired.pem), and a
+// self-signed one (selfsigned.pem). False when they cannot be made.
+bool makeTlsFiles(const QString &folder);
+// Adds the certificates of a PEM file to the process's default TLS configuration.
+bool trustCertificates(const QString &pemFile);
+
 // Puts a program that sleeps for as many seconds as its first argument says at `path`, under
 // whatever name the path gives it: a stand-in for a running student client.
 bool makeSleeper(const QString &path);

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -74,6 +75,8 @@ private slots:
     void acceptedWithoutResult();
     void networkFailure_data();
     void networkFailure();
+    void overHttps_data();
+    void overHttps();
     void errorTipKeptFromEarlierAttempt();
     void returnKey();
     void malformedReplies_data();
@@ -94,6 +97,7 @@ private:
     void scriptLogin(const QByteArray &body);
 
     StandInServer server;
+    QTemporaryDir tlsFiles;
 };
 
 void tst_LoginWidget::initTestCase()
@@ -104,6 +108,10 @@ void tst_LoginWidget::initTestCase()
                                {QStringLiteral("token"), QStringLiteral("demo-token-1")}};
     server.setScenario({{QStringLiteral("accounts"), QJsonArray {account}}});
     QVERIFY(server.start());
+    // The test's CA is trusted by this process, as a site would install its own.
+    if (StandInServer::tlsAvailable())
+        QVERIFY(TestSupport::makeTlsFiles(tlsFiles.path())
+                && TestSupport::trustCertificates(tlsFiles.filePath(QStringLiteral("ca.pem"))));
 }
 
 void tst_LoginWidget::init()
@@ -499,6 +507,54 @@ void tst_LoginWidget::networkFailure()
     QVERIFY(server.requests(lessonPath).isEmpty());
     if (timeOut)
         QCOMPARE(server.requests(loginPath).size(), 1);
+}
+
+void tst_LoginWidget::overHttps_data()
+{
+    QTest::addColumn<QString>("certificate");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("trusted") << "trusted.pem" << true;
+    QTest::newRow("untrusted") << "selfsigned.pem" << false;
+    QTest::newRow("wrong host name") << "wronghost.pem" << false;
+    QTest::newRow("expired") << "expired.pem" << false;
+}
+
+// A certificate that does not hold ends the request in the handshake: nothing is sent, and the
+// teacher sees the network failure.
+void tst_LoginWidget::overHttps()
+{
+    QFETCH(QString, certificate);
+    QFETCH(bool, accepted);
+    if (!StandInServer::tlsAvailable())
+        QSKIP("the stand-in speaks no TLS in this build (no OpenSSL for MinGW here)");
+    StandInServer tls;
+    tls.setScenario(
+            {{QStringLiteral("accounts"),
+              QJsonArray {QJsonObject {{QStringLiteral("username"), QStringLiteral("teacher")},
+                                       {QStringLiteral("password"), QStringLiteral("pw")},
+                                       {QStringLiteral("managerID"), QStringLiteral("T7")}}}}});
+    // As in every case here: no lesson, a reply that is not JSON ends the check quietly.
+    tls.script(lessonPath, ScriptedReply {200, QByteArray("no lesson")});
+    QVERIFY(tls.useTls(tlsFiles.filePath(certificate),
+                       tlsFiles.filePath(QStringLiteral("key.pem"))));
+    QVERIFY(tls.start());
+    TestSupport::writeConfig({{QStringLiteral("Server/CorvinHost"), tls.baseUrl()}});
+    QVERIFY(tls.baseUrl().startsWith(QLatin1String("https://")));
+
+    LoginWidget w;
+    fill(w, QStringLiteral("teacher"), QStringLiteral("pw"), 0);
+    button(w)->click();
+    if (accepted) {
+        QTRY_COMPARE_WITH_TIMEOUT(tls.requests(lessonPath).size(), 1, 10000);
+        QCOMPARE(tls.requests(loginPath).first().body,
+                 QByteArray("{\"password\":\"pw\",\"username\":\"teacher\"}"));
+        QCOMPARE(tls.requests(lessonPath).first().body,
+                 QByteArray("{\"channelId\":0,\"teacherID\":\"T7\"}"));
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(button(w)->isEnabled(), 10000);
+        QCOMPARE(tip(w)->text(), QStringLiteral("网络连接失败"));
+        QCOMPARE(tls.requests().size(), 0);
+    }
 }
 
 void tst_LoginWidget::errorTipKeptFromEarlierAttempt()

@@ -128,10 +128,11 @@ private slots:
     void flow();
     void closeMidWork_data();
     void closeMidWork();
+    void flowOverHttps();
 
 private:
     void startDriver(QProcess *process, const QString &appData, const QString &run,
-                     const QStringList &args);
+                     const QStringList &args, const QString &trustedCa = QString());
     bool writeDriverConfig(bool md5);
 
     StandInServer server;
@@ -158,10 +159,12 @@ bool tst_PreparationFlow::writeDriverConfig(bool md5)
 }
 
 void tst_PreparationFlow::startDriver(QProcess *process, const QString &appData, const QString &run,
-                                      const QStringList &args)
+                                      const QStringList &args, const QString &trustedCa)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("APPDATA"), appData);
+    if (!trustedCa.isEmpty())
+        environment.insert(QStringLiteral("CORVIN_TEST_CA"), trustedCa);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     // Under the sanitizers: the driver ends as the program does, by exit(0) or with its windows
     // still alive (they are never deleted), so every run would count them as leaks. Memory
@@ -492,6 +495,45 @@ void tst_PreparationFlow::closeMidWork()
     QVERIFY(next.waitForFinished(90000));
     QVERIFY2(next.exitCode() == 0, next.readAllStandardError().constData());
     QCOMPARE(server.requests(replacePath).size(), 1);
+}
+
+// From login to the client's start against a service on https://, its certificate signed by a
+// CA the process trusts.
+void tst_PreparationFlow::flowOverHttps()
+{
+    if (!StandInServer::tlsAvailable())
+        QSKIP("the stand-in speaks no TLS in this build (no OpenSSL for MinGW here)");
+    const QString base = temp.path() + QStringLiteral("/https");
+    const QString tlsFiles = base + QStringLiteral("/tls");
+    QVERIFY(TestSupport::makeTlsFiles(tlsFiles));
+    const QString appData = base + QStringLiteral("/appdata");
+    const QString download = base + QStringLiteral("/download");
+    const QString run = base + QStringLiteral("/run");
+    QVERIFY(QDir().mkpath(run));
+    for (const CoursewareFile &f : coursewareFiles)
+        QVERIFY(writeFile(download + QStringLiteral("/C1/3/") + f.localPath,
+                          contentOf(f.localPath)));
+    QVERIFY(writeFile(appData + QStringLiteral("/heron/config.ini"), "[Server]\nversion=1.2\n"));
+    QVERIFY(TestSupport::writeClientStartFile(appData, QStringLiteral("heron")));
+    StandInServer tls(scenario(download, QStringLiteral("Demo"), coursewareFiles));
+    QVERIFY(tls.useTls(tlsFiles + QStringLiteral("/trusted.pem"),
+                       tlsFiles + QStringLiteral("/key.pem")));
+    QVERIFY(tls.start());
+    QVERIFY(writeFile(QFileInfo(driver).path() + QStringLiteral("/config.ini"),
+                      "[Server]\nCorvinHost=" + tls.baseUrl().toUtf8()
+                              + "\nMD5=1\ndevID=DEV-FLOW\n"));
+
+    QProcess process;
+    startDriver(&process, appData, run,
+                {QStringLiteral("ok"), QStringLiteral("0"), QStringLiteral("Demo_3")},
+                tlsFiles + QStringLiteral("/ca.pem"));
+    const bool finished = process.waitForFinished(90000);
+    QVERIFY(writeDriverConfig(true));
+    QVERIFY2(finished && process.exitCode() == 0, process.readAllStandardError().constData());
+    for (const char *path :
+         {"/clb/action/login", "/clb/class/getCurrentLesson", "/platform/room/findDLCoursewareInfo",
+          "/platform/room/getCoursewareResource", "/clb/class/replaceClassStudent"})
+        QVERIFY2(tls.requests(QLatin1String(path)).size() == 1, path);
 }
 
 QTEST_MAIN(tst_PreparationFlow)

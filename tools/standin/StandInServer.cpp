@@ -32,7 +32,8 @@ bool RecordedRequest::hasHeader(const QByteArray &name) const
 
 struct StandInServer::Private
 {
-    httplib::Server server;
+    std::unique_ptr<httplib::Server> server {new httplib::Server};
+    bool tls = false;
     std::thread thread;
     int port = -1;
 
@@ -187,18 +188,54 @@ void StandInServer::Private::handle(const httplib::Request &req, httplib::Respon
 StandInServer::StandInServer(const QJsonObject &scenario) : d(new Private)
 {
     d->scenario = scenario;
+    routeAll();
+}
+
+void StandInServer::routeAll()
+{
     auto handler = [this](const httplib::Request &req, httplib::Response &res) {
         d->handle(req, res);
     };
-    d->server.Get(".*", handler);
-    d->server.Post(".*", handler);
-    d->server.Put(".*", handler);
-    d->server.Delete(".*", handler);
-    d->server.Patch(".*", handler);
-    d->server.Options(".*", handler);
+    httplib::Server &server = *d->server;
+    server.Get(".*", handler);
+    server.Post(".*", handler);
+    server.Put(".*", handler);
+    server.Delete(".*", handler);
+    server.Patch(".*", handler);
+    server.Options(".*", handler);
     // Every client request makes a connection of its own; closing it after the reply lets
     // stop() return at once.
-    d->server.set_keep_alive_max_count(1);
+    server.set_keep_alive_max_count(1);
+}
+
+bool StandInServer::tlsAvailable()
+{
+#ifdef CPPHTTPLIB_OPENSSL_SUPPORT
+    return true;
+#else
+    return false;
+#endif
+}
+
+bool StandInServer::useTls(const QString &certificateChain, const QString &privateKey)
+{
+#ifdef CPPHTTPLIB_OPENSSL_SUPPORT
+    if (d->thread.joinable())
+        return false;
+    auto server
+            = std::make_unique<httplib::SSLServer>(QFile::encodeName(certificateChain).constData(),
+                                                   QFile::encodeName(privateKey).constData());
+    if (!server->is_valid())
+        return false;
+    d->server = std::move(server);
+    d->tls = true;
+    routeAll();
+    return true;
+#else
+    Q_UNUSED(certificateChain)
+    Q_UNUSED(privateKey)
+    return false;
+#endif
 }
 
 StandInServer::~StandInServer()
@@ -215,14 +252,14 @@ bool StandInServer::start(int port)
         d->stopping = false;
     }
     if (port == 0) {
-        d->port = d->server.bind_to_any_port("127.0.0.1");
+        d->port = d->server->bind_to_any_port("127.0.0.1");
     } else {
-        d->port = d->server.bind_to_port("127.0.0.1", port) ? port : -1;
+        d->port = d->server->bind_to_port("127.0.0.1", port) ? port : -1;
     }
     if (d->port <= 0)
         return false;
-    d->thread = std::thread([this] { d->server.listen_after_bind(); });
-    while (!d->server.is_running())
+    d->thread = std::thread([this] { d->server->listen_after_bind(); });
+    while (!d->server->is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
@@ -236,7 +273,7 @@ void StandInServer::stop()
         d->stopping = true;
     }
     d->stopped.notify_all();
-    d->server.stop();
+    d->server->stop();
     d->thread.join();
 }
 
@@ -247,7 +284,9 @@ int StandInServer::port() const
 
 QString StandInServer::baseUrl() const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(d->port);
+    return QStringLiteral("%1://127.0.0.1:%2")
+            .arg(d->tls ? QLatin1String("https") : QLatin1String("http"))
+            .arg(d->port);
 }
 
 void StandInServer::setScenario(const QJsonObject &scenario)

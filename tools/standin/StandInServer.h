@@ -40,6 +40,11 @@ public:
     explicit StandInServer(const QJsonObject &scenario = QJsonObject());
     ~StandInServer();
 
+    // Serves HTTPS with this certificate chain and private key (PEM files) instead of HTTP; call
+    // before start(). False where the stand-in is built without TLS (the Windows build here).
+    bool useTls(const QString &certificateChain, const QString &privateKey);
+    static bool tlsAvailable();
+
     // Binds 127.0.0.1:port (0 picks a free port) and serves on a thread of its own.
     bool start(int port = 0);
     void stop();
@@ -57,6 +62,8 @@ public:
     void clearRequests();
 
 private:
+    void routeAll();
+
     struct Private;
     std::unique_ptr<Private> d;
 };
