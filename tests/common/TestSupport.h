@@ -78,6 +78,9 @@ bool trustCertificates(const QString &pemFile);
 // whatever name the path gives it: a stand-in for a running student client.
 bool makeSleeper(const QString &path);
 
+// Every file below folder (hidden ones too), by its path relative to folder, with its content.
+QMap<QString, QByteArray> filesBelow(const QString &folder);
+
 // A folder name made from a data tag: anything but letters, digits, "-" and "_" becomes "_", so
 // tags such as "local backslash .." name a folder of their own on every platform.
 QString folderName(const QString &tag);

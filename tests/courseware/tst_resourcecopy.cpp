@@ -22,21 +22,6 @@ struct FileSpec
     QString fileType;
 };
 
-// Every file below folder, as paths relative to it, with their content.
-QMap<QString, QByteArray> filesBelow(const QString &folder)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile file(path);
-        file.open(QIODevice::ReadOnly);
-        files.insert(QDir(folder).relativeFilePath(path), file.readAll());
-    }
-    return files;
-}
-
 QByteArray contentOf(const QString &localPath)
 {
     return "content of " + localPath.toUtf8();
@@ -51,6 +36,8 @@ QString debugText(const T &value)
 }
 
 } // namespace
+
+using TestSupport::filesBelow;
 
 // The resource copy on real files: a temporary application-data folder with both student
 // clients and a download folder that the stand-in service's resource list names.

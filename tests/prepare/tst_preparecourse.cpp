@@ -25,6 +25,9 @@
 #include <QtTest>
 
 #include <atomic>
+#ifdef Q_OS_LINUX
+#include <unistd.h>
+#endif
 #include <cstdlib>
 #include <functional>
 
@@ -184,6 +187,7 @@ private slots:
     void missingClientFails();
     void equalCountsWaitForTheTask();
     void retryShowsSelection();
+    void fullDiskFailsThenRetrySucceeds();
     void runningClientBox();
     void cancelStartsNothing();
     void failedStartStaysReady_data();
@@ -475,6 +479,64 @@ void tst_PrepareCourse::retryShowsSelection()
     QTest::mouseClick(button(w), Qt::LeftButton);
     QVERIFY(select->isVisible());
     QVERIFY(!w->isVisible());
+}
+
+// The client's resource folder on a file system too small for the courseware.
+void tst_PrepareCourse::fullDiskFailsThenRetrySucceeds()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("the small file system is a tmpfs mounted by the test, which takes Linux and root");
+#else
+    const QString resource = appData + QStringLiteral("/heron/resource");
+    QVERIFY(QDir().mkpath(resource));
+    const auto mount = [&resource](const QString &options) {
+        return QProcess::execute(QStringLiteral("mount"),
+                                 {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                  QStringLiteral("-o"), options, QStringLiteral("corvin-test"),
+                                  resource})
+                == 0;
+    };
+    if (geteuid() != 0 || !mount(QStringLiteral("size=1m")))
+        QSKIP("no tmpfs can be mounted here: the test needs root and the right to mount");
+    const struct Unmount
+    {
+        QString folder;
+        ~Unmount() { QProcess::execute(QStringLiteral("umount"), {folder}); }
+    } unmount {resource};
+
+    // Three files of 600 KiB for a file system of 1 MiB (the check is off here).
+    QVERIFY(loadList(3));
+    const QString source = download + QStringLiteral("/C1/3/");
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(writeFile(source + QStringLiteral("file%1.png").arg(i),
+                          QByteArray(600 * 1024, char('a' + i))));
+    const QMap<QString, QByteArray> downloadBefore = TestSupport::filesBelow(download);
+    auto *select = new CoursewareSelect(nullptr); // stores itself as selectWindow
+    select->hide();
+    MessageCapture capture;
+    PrepareCourse *w = open();
+    QTRY_COMPARE_WITH_TIMEOUT(button(w)->text(), QStringLiteral("重试"), 15000);
+    QCOMPARE(label(w)->text(), failureText);
+    QVERIFY(!capture.texts()
+                     .filter(QRegularExpression(QStringLiteral("^复制失败: QSet\\(.*%1")
+                                                        .arg(QRegularExpression::escape(source))))
+                     .isEmpty());
+    QCOMPARE(server.requests(replacePath).size(), 0);
+    QCOMPARE(TestSupport::filesBelow(download), downloadBefore);
+
+    // Space again, and the teacher retries.
+    QCOMPARE(
+            QProcess::execute(QStringLiteral("mount"),
+                              {QStringLiteral("-o"), QStringLiteral("remount,size=16m"), resource}),
+            0);
+    QTest::mouseClick(button(w), Qt::LeftButton);
+    QVERIFY(select->isVisible());
+    delete window;
+    PrepareCourse *again = open();
+    QTRY_COMPARE_WITH_TIMEOUT(label(again)->text(), QStringLiteral("Corvin准备完成"), 15000);
+    QTRY_COMPARE(server.requests(replacePath).size(), 1);
+    QCOMPARE(TestSupport::filesBelow(resource).size(), 3);
+#endif
 }
 
 void tst_PrepareCourse::runningClientBox()
