@@ -182,7 +182,6 @@ void CoursewareResource::checkFile(int index)
                 checked.digest = FileUtils::md5Hex(&file, [this, &counted](qint64 chunk) {
                     counted += chunk;
                     checkedBytes += chunk;
-                    return true;
                 });
                 // Kept only when nothing changed the file while it was read.
                 if (useCache && !checked.digest.isEmpty() && FileIdentity::of(file) == before)

@@ -320,7 +320,7 @@ void FileUtils::clearStop()
     stopping = false;
 }
 
-QString FileUtils::md5Hex(QIODevice *file, const std::function<bool(qint64)> &progress)
+QString FileUtils::md5Hex(QIODevice *file, const std::function<void(qint64)> &progress)
 {
     Md5 md5;
     std::vector<char> buffer(static_cast<size_t>(Md5ChunkSize));
@@ -333,8 +333,8 @@ QString FileUtils::md5Hex(QIODevice *file, const std::function<bool(qint64)> &pr
         if (got == 0)
             break;
         md5.addData(buffer.data(), got);
-        if (progress && !progress(got))
-            return QString();
+        if (progress)
+            progress(got);
     }
     return QString::fromLatin1(md5.result().toHex());
 }

@@ -38,9 +38,9 @@ public:
     // 32 lower-case hex digits; a file that cannot be read hashes as empty content.
     static QString getFileMd5(const QString &path);
     // The MD5 of what is left to read of an open file, in 1 MiB chunks, as 32 lower-case hex
-    // digits; "" when a read fails. `progress`, when set, hears the size of each chunk read and
-    // answers whether to go on: false stops the hashing, with "" as the result.
-    static QString md5Hex(QIODevice *file, const std::function<bool(qint64)> &progress = {});
+    // digits; "" when a read fails or a stop was requested. `progress`, when set, hears the size
+    // of each chunk read.
+    static QString md5Hex(QIODevice *file, const std::function<void(qint64)> &progress = {});
 
     // Copies source to target in a folder that exists, for callers that make the folders
     // themselves: no folder is made, and a target that does not exist yet is written in place
