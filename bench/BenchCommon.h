@@ -31,7 +31,8 @@ bool resetPeakResident();
 
 // Writes a file of `bytes` bytes of varied content; false on a write error.
 bool writeFile(const QString &path, qint64 bytes, quint32 seed);
-// Reads the files once so that the timed passes find them in the page cache.
+// Writes what is pending to disk, then reads the files once so that the timed passes find them
+// in the page cache.
 void warmCache(const QStringList &files);
 
 // Log lines of the code under test are not part of what is measured.
