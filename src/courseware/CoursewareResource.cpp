@@ -6,7 +6,6 @@
 #include "util/DigestCache.h"
 #include "util/FileIdentity.h"
 #include "util/FileUtils.h"
-#include "util/Md5.h"
 #include "util/SafePath.h"
 
 #include <QDebug>
@@ -188,9 +187,8 @@ void CoursewareResource::checkFile(int index)
                     DigestCache::shared().store(checked.path, before, checked.digest);
             }
         }
-        // A file that cannot be read counts as empty content, as getFileMd5 has it.
         if (checked.digest.isEmpty())
-            checked.digest = QString::fromLatin1(Md5().result().toHex());
+            checked.digest = FileUtils::unreadableMd5();
     }
     checkedBytes += checked.size - counted;
     if (--filesLeft == 0)

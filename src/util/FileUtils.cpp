@@ -339,6 +339,11 @@ QString FileUtils::md5Hex(QIODevice *file, const std::function<void(qint64)> &pr
     return QString::fromLatin1(md5.result().toHex());
 }
 
+QString FileUtils::unreadableMd5()
+{
+    return QString::fromLatin1(Md5().result().toHex());
+}
+
 QString FileUtils::getFileMd5(const QString &path)
 {
     QFile file(path);
@@ -348,7 +353,7 @@ QString FileUtils::getFileMd5(const QString &path)
         hex = md5Hex(&file);
     // A file that cannot be opened, or a read error halfway, counts as empty content.
     if (hex.isEmpty())
-        hex = QString::fromLatin1(Md5().result().toHex());
+        hex = unreadableMd5();
     qDebug() << path << hex;
     return hex;
 }

@@ -41,6 +41,8 @@ public:
     // digits; "" when a read fails or a stop was requested. `progress`, when set, hears the size
     // of each chunk read.
     static QString md5Hex(QIODevice *file, const std::function<void(qint64)> &progress = {});
+    // The digest a file that cannot be read counts with: that of empty content.
+    static QString unreadableMd5();
 
     // Copies source to target in a folder that exists, for callers that make the folders
     // themselves: no folder is made, and a target that does not exist yet is written in place
