@@ -1,38 +1,47 @@
-# Windows packages (cpack): corvin-<version>-win64.zip and the NSIS installer
-# corvin-<version>-win64-setup.exe, both holding corvin.exe, the Qt DLLs and plugins it loads,
-# the MinGW runtime and config.ini.example.
+# Windows packages (cpack), each holding corvin.exe, the Qt DLLs and plugins it loads, the MinGW
+# runtime and config.ini.example:
+#   corvin-<version>-win64.zip        unpacked by hand; carries an empty dump folder
+#   corvin-<version>-win64-setup.exe  per user, no administrator rights (packaging/NSIS.template.in)
+#   corvin-<version>-win64.msi        per machine, for deployment by IT (cmake/PackagingMsi.cmake)
+# With CORVIN_SIGN_CERT and CORVIN_SIGN_KEY in the environment of cpack, corvin.exe in every
+# package, the setup program and the MSI are signed (cmake/PackagingSign.cmake).
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/config.ini.example DESTINATION . COMPONENT runtime)
+# Crashes leave a dump only where a folder of this name exists in the working folder.
+install(DIRECTORY DESTINATION dump COMPONENT runtime)
 
 set(CPACK_PACKAGE_NAME Corvin)
-set(CPACK_PACKAGE_VENDOR "")
+set(CPACK_PACKAGE_VENDOR Corvin)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Rehearses an online lesson before it is given")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_FILE_NAME corvin-${PROJECT_VERSION}-win64)
 set(CPACK_PACKAGE_INSTALL_DIRECTORY Corvin)
-set(CPACK_PACKAGE_EXECUTABLES corvin Corvin)
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Corvin)
+set(CPACK_CORVIN_EXECUTABLE corvin${CMAKE_EXECUTABLE_SUFFIX})
 set(CPACK_GENERATOR ZIP NSIS)
+find_program(CORVIN_WIXL wixl)
+find_program(CORVIN_MSIBUILD msibuild)
+if(CORVIN_WIXL AND CORVIN_MSIBUILD)
+    list(APPEND CPACK_GENERATOR External)
+else()
+    message(STATUS "No MSI: msitools' wixl and msibuild are not on the path")
+endif()
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+# One component: CPack stages it in a folder of its name (the setup template takes it from there).
 set(CPACK_COMPONENTS_ALL runtime)
 set(CPACK_STRIP_FILES TRUE)
 set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
-# The installer's own name differs from the zip's: set per generator.
+# Per generator: the setup program's name, the MSI's script.
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/PackagingPerGenerator.cmake)
+set(CPACK_CORVIN_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/PackagingSign.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/PackagingSign.cmake)
 
-# A 64-bit installer (Debian's Wine runs 64-bit programs only), per machine into
-# Program Files\Corvin.
-# CPack fills CPACK_NSIS_DEFINES itself; this code line lands at the top of the script too.
-set(CPACK_NSIS_BRANDING_TEXT_CODE "Target amd64-unicode")
-set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+# The setup program: the project's own template (per user) instead of CPack's (per machine, with
+# elevation).
+set(CPACK_MODULE_PATH ${PROJECT_SOURCE_DIR}/packaging)
 set(CPACK_NSIS_DISPLAY_NAME Corvin)
 set(CPACK_NSIS_PACKAGE_NAME Corvin)
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/src/app/resources/corvin.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/src/app/resources/corvin.ico)
-set(CPACK_NSIS_INSTALLED_ICON_NAME corvin.exe)
-# config.ini is the site's configuration: made from the example only where there is none, never
-# overwritten, and left behind by the uninstaller (it is not among the installed files).
-set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "
-    IfFileExists \\\"$INSTDIR\\\\config.ini\\\" +2 0
-    CopyFiles /SILENT \\\"$INSTDIR\\\\config.ini.example\\\" \\\"$INSTDIR\\\\config.ini\\\"
-")
 
 include(CPack)

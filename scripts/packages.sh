@@ -24,7 +24,12 @@ corvin_ensure_packages() {
 CORVIN_BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev libcpp-httplib-dev libssl-dev)
 # The picture test measures the Chinese texts of the forms: they need a font that has them.
 CORVIN_TEST_PACKAGES=(lldb fonts-wqy-microhei fonts-dejavu-core fontconfig openssl)
-# The Windows run: the cross compilers, Wine, NSIS, and a virtual display with the X tools the
-# installer check uses.
-CORVIN_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64 nsis xvfb
-    x11-utils x11-apps xdotool python3 fontconfig fonts-wqy-microhei fonts-dejavu-core)
+# The Windows run: the cross compilers, Wine, NSIS and msitools (wixl) for the packages,
+# osslsigncode and openssl for signing, and a virtual display with the X tools the installer
+# check uses.
+CORVIN_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64 nsis
+    msitools wixl wixl-data osslsigncode openssl xvfb x11-utils x11-apps xdotool python3 fontconfig
+    fonts-wqy-microhei fonts-dejavu-core)
+# scripts/build-qt-mingw.sh: the cross compilers and what unpacks and builds Debian's qtbase source.
+CORVIN_QT_BUILD_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix dpkg-dev xz-utils
+    perl python3 make)

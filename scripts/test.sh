@@ -24,7 +24,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd "$asan" && ctest --output-on-failure --timeout 600)
 
 # Windows: cross-built with MinGW-w64 against a Qt for MinGW, every suite run under Wine, the
-# packages made and the installer tried as a user would.
+# packages made, the installers tried as a teacher and IT would, and signing tried.
 if [ -z "${CORVIN_QT_MINGW:-}" ]; then
     echo "Windows run skipped: CORVIN_QT_MINGW is not set (a Qt 5 for MinGW prefix or its .tar.xz)."
     exit 0
@@ -38,3 +38,4 @@ cmake --build "$win" -j"$jobs"
 (cd "$win" && ctest --output-on-failure --timeout 300 -j"$jobs")
 (cd "$win" && cpack)
 bash scripts/windows-check.sh "$win"
+bash scripts/sign-check.sh "$win"
