@@ -1,7 +1,5 @@
 #include "MinidumpWriter.h"
 
-#ifdef Q_OS_LINUX
-
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -648,5 +646,3 @@ void MinidumpWriter::writeHeader(Output &out, quint32 directoryRva, quint32 entr
         header.timeDateStamp = quint32(now.tv_sec);
     out.writeAt(0, &header, sizeof header);
 }
-
-#endif // Q_OS_LINUX

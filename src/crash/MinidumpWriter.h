@@ -1,10 +1,6 @@
 #ifndef MINIDUMPWRITER_H
 #define MINIDUMPWRITER_H
 
-#include <QtGlobal>
-
-#ifdef Q_OS_LINUX
-
 #include "crash/MinidumpFormat.h"
 
 #include <signal.h>
@@ -120,7 +116,5 @@ private:
     quint32 osBuild = 0;
     char osDescription[512] = {0};
 };
-
-#endif // Q_OS_LINUX
 
 #endif // MINIDUMPWRITER_H

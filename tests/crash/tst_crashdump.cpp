@@ -29,6 +29,8 @@ private slots:
     void notHandledGoesToPreviousHandler();
     void eachCrashGetsItsOwnDump();
     void crashWhileHoldingLogLock();
+    void callbackStuckOrFaulting_data();
+    void callbackStuckOrFaulting();
     void lldbShowsCrashingFunction_data();
     void lldbShowsCrashingFunction();
 
@@ -232,6 +234,9 @@ void tst_CrashDump::dumpOnCrash_data()
     QTest::newRow("abort") << "abrt" << abortCode;
     QTest::newRow("second thread") << "thread" << faultCode;
     QTest::newRow("stack overflow") << "overflow" << overflowCode;
+    QTest::newRow("in the event loop") << "event" << faultCode;
+    // The handler stays whole while ~QCoreApplication waits for the pool.
+    QTest::newRow("pool task after quit") << "afterquit" << faultCode;
 #ifndef Q_OS_WIN
     QTest::newRow("division by zero") << "fpe" << quint32(SIGFPE);
     QTest::newRow("illegal instruction") << "ill" << quint32(SIGILL);
@@ -248,6 +253,7 @@ void tst_CrashDump::dumpOnCrash()
     const QString workDir = QDir(dir.path()).canonicalPath();
     QVERIFY(QDir(workDir).mkdir(QStringLiteral("dump")));
 
+    const bool mainThread = kind != QLatin1String("thread") && kind != QLatin1String("afterquit");
     const Run run = crash(workDir, kind, QStringLiteral("real"), true);
     QVERIFY2(run.pid > 0, run.out.constData());
     // The callback answered true: the process ends by its crash (Linux: by the signal under the
@@ -302,8 +308,7 @@ void tst_CrashDump::dumpOnCrash()
     QVERIFY(helperListed);
     // A second thread crashed: not the one that runs main.
     if (!threadGone)
-        QCOMPARE(crashedThread == dump.at<quint32>(threadList.rva + 4),
-                 kind != QLatin1String("thread"));
+        QCOMPARE(crashedThread == dump.at<quint32>(threadList.rva + 4), mainThread);
 #else
     QCOMPARE(file.permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
     for (quint32 type : {3u, 4u, 5u, 6u, 7u, 15u, 0x47670004u, 0x47670009u})
@@ -334,7 +339,7 @@ void tst_CrashDump::dumpOnCrash()
     QVERIFY(dump.inBounds(contextRva, contextSize));
     QVERIFY(dump.inBounds(stackRva, stackSize));
     // The main thread's id is the pid.
-    QCOMPARE(qint64(threadId) == run.pid, kind != QLatin1String("thread"));
+    QCOMPARE(qint64(threadId) == run.pid, mainThread);
     const quint32 flags = dump.at<quint32>(contextRva + 0x30);
     QCOMPARE(flags & 0x0010000bu, 0x0010000bu);
     QCOMPARE(flags & 0x80000000u, 0u);
@@ -515,6 +520,42 @@ void tst_CrashDump::crashWhileHoldingLogLock()
     QVERIFY(!run.err.contains("previous handler"));
     QCOMPARE(QDir(workDir + QStringLiteral("/dump")).entryList(QDir::Files).size(), 1);
     QVERIFY(!logText(workDir).contains(QStringLiteral("dump guid is")));
+}
+
+void tst_CrashDump::callbackStuckOrFaulting_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("callback");
+    QTest::addColumn<uint>("code");
+    // The crashed thread stops waiting for the callback; the dump it has counts as handled.
+    QTest::newRow("stuck callback, fault") << "segv"
+                                           << "stuck" << faultCode;
+    QTest::newRow("faulting callback, fault") << "segv"
+                                              << "fault" << faultCode;
+    // Under Wine no crashed thread waits after an overflow: the watchdog ends the process.
+    QTest::newRow("stuck callback, overflow") << "overflow"
+                                              << "stuck" << overflowCode;
+    QTest::newRow("faulting callback, overflow") << "overflow"
+                                                 << "fault" << overflowCode;
+}
+
+void tst_CrashDump::callbackStuckOrFaulting()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, callback);
+    QFETCH(uint, code);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString workDir = QDir(dir.path()).canonicalPath();
+    QVERIFY(QDir(workDir).mkdir(QStringLiteral("dump")));
+
+    const Run run = crash(workDir, kind, callback, true);
+    QVERIFY2(run.pid > 0, run.out.constData());
+    // The process ends by its crash, as a handled one: the dump was written.
+    QCOMPARE(run.ended, code);
+    QVERIFY2(!run.err.contains("previous handler"), run.err.constData());
+    QCOMPARE(QDir(workDir + QStringLiteral("/dump")).entryList(QDir::Files).size(), 1);
+    QVERIFY(logText(workDir).contains(QStringLiteral("dump guid is")));
 }
 
 void tst_CrashDump::lldbShowsCrashingFunction_data()
