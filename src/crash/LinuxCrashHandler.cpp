@@ -99,6 +99,19 @@ void formatGuid(const unsigned char *bytes, char *out)
     out[at] = '\0';
 }
 
+// Copies a signal frame's registers: the frame (and the floating-point state it points to)
+// lives on the stack of the thread that got the signal.
+void copyContext(CrashContext &out, const void *context)
+{
+    std::memcpy(&out.context, context, sizeof out.context);
+#if defined(__x86_64__)
+    const ucontext_t *frame = static_cast<const ucontext_t *>(context);
+    out.hasFloatState = frame->uc_mcontext.fpregs != nullptr;
+    if (out.hasFloatState)
+        std::memcpy(&out.floatState, frame->uc_mcontext.fpregs, sizeof out.floatState);
+#endif
+}
+
 void setDefaultAction(int signalNumber)
 {
     struct sigaction action;
@@ -118,12 +131,14 @@ LinuxCrashHandler::LinuxCrashHandler(const std::wstring &dumpFolder, MinidumpCal
     , callbackContext(callbackContext)
 {
     std::memset(previous, 0, sizeof previous);
+    std::memset(&previousContextAction, 0, sizeof previousContextAction);
     std::memset(&previousStack, 0, sizeof previousStack);
     if (active.load())
         return;
 
     writer = new MinidumpWriter;
     crash = new CrashContext;
+    mainThread = new CrashContext;
     pathBuffer = new char[folderBytes.size() + 64];
     // Used only when getrandom() fails at crash time.
     if (!getRandom(spareRandom, sizeof spareRandom)) {
@@ -132,8 +147,10 @@ LinuxCrashHandler::LinuxCrashHandler(const std::wstring &dumpFolder, MinidumpCal
             urandom.read(reinterpret_cast<char *>(spareRandom), sizeof spareRandom);
     }
 
-    if (::pipe2(requestPipe, O_CLOEXEC) != 0 || ::pipe2(replyPipe, O_CLOEXEC) != 0)
-        return;
+    for (int *pipe : {requestPipe, replyPipe, mainPipe, releasePipe}) {
+        if (::pipe2(pipe, O_CLOEXEC) != 0)
+            return;
+    }
 
     // The handler thread starts with every signal blocked: process signals are not its business,
     // and a fault of its own then ends the process at once instead of re-entering the handler.
@@ -179,7 +196,19 @@ LinuxCrashHandler::LinuxCrashHandler(const std::wstring &dumpFolder, MinidumpCal
     active.store(this);
     for (int i = 0; i < signalCount; ++i)
         ::sigaction(handledSignals[i], &action, &previous[i]);
+
+    struct sigaction request;
+    std::memset(&request, 0, sizeof request);
+    sigemptyset(&request.sa_mask);
+    request.sa_sigaction = &LinuxCrashHandler::onContextRequest;
+    request.sa_flags = SA_SIGINFO | SA_RESTART;
+    ::sigaction(contextSignal(), &request, &previousContextAction);
     installed = true;
+}
+
+int LinuxCrashHandler::contextSignal()
+{
+    return SIGRTMAX - 1;
 }
 
 LinuxCrashHandler::~LinuxCrashHandler()
@@ -202,12 +231,14 @@ LinuxCrashHandler::~LinuxCrashHandler()
         writeAll(requestPipe[1], "q", 1);
         pthread_join(thread, nullptr);
     }
-    for (int fd : {requestPipe[0], requestPipe[1], replyPipe[0], replyPipe[1]}) {
+    for (int fd : {requestPipe[0], requestPipe[1], replyPipe[0], replyPipe[1], mainPipe[0],
+                   mainPipe[1], releasePipe[0], releasePipe[1]}) {
         if (fd >= 0)
             ::close(fd);
     }
     delete writer;
     delete crash;
+    delete mainThread;
     delete[] pathBuffer;
 }
 
@@ -215,6 +246,7 @@ void LinuxCrashHandler::restoreHandlers()
 {
     for (int i = 0; i < signalCount; ++i)
         ::sigaction(handledSignals[i], &previous[i], nullptr);
+    ::sigaction(contextSignal(), &previousContextAction, nullptr);
 }
 
 void *LinuxCrashHandler::threadMain(void *self)
@@ -273,7 +305,7 @@ bool LinuxCrashHandler::writeDump()
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return false;
-    bool ok = writer->write(fd, *crash);
+    bool ok = writer->write(fd, *crash, mainCaptured.load() ? mainThread : nullptr);
     if (::close(fd) != 0)
         ok = false;
     // A cut-off dump is no dump: the callback hears of a failure and finds no file.
@@ -302,14 +334,15 @@ void LinuxCrashHandler::onSignal(int signalNumber, siginfo_t *info, void *contex
                 // For a sent signal (si_code <= 0) the union holds the sender, not an address.
                 crash.faultAddress = info->si_code > 0 ? quint64(quintptr(info->si_addr)) : 0;
                 crash.threadId = threadId;
-                std::memcpy(&crash.context, context, sizeof crash.context);
-#if defined(__x86_64__)
-                const ucontext_t *frame = static_cast<const ucontext_t *>(context);
-                crash.hasFloatState = frame->uc_mcontext.fpregs != nullptr;
-                if (crash.hasFloatState)
-                    std::memcpy(&crash.floatState, frame->uc_mcontext.fpregs,
-                                sizeof crash.floatState);
-#endif
+                copyContext(crash, context);
+                // Another thread crashed: the main thread's stack goes into the dump too.
+                char answer = 0;
+                if (threadId != self->installThreadId)
+                    self->mainCaptured.store(
+                            ::syscall(SYS_tgkill, ::getpid(), self->installThreadId,
+                                      contextSignal())
+                                    == 0
+                            && readWithin(self->mainPipe[0], &answer, 1, mainWaitMs));
                 char reply[2];
                 if (writeAll(self->requestPipe[1], "c", 1)
                     && readWithin(self->replyPipe[0], reply, 2, dumpWaitMs) && reply[0] == 'D') {
@@ -320,6 +353,7 @@ void LinuxCrashHandler::onSignal(int signalNumber, siginfo_t *info, void *contex
                         handled = reply[1] == '1';
                 }
             }
+            writeAll(self->releasePipe[1], "r", 1);
             // One crash per process: whatever happens next happens under the old handlers.
             self->restoreHandlers();
             self->crashDecided.store(true);
@@ -344,6 +378,24 @@ void LinuxCrashHandler::onSignal(int signalNumber, siginfo_t *info, void *contex
     if (info->si_code <= 0 || signalNumber == SIGABRT) {
         if (::syscall(SYS_tgkill, ::getpid(), threadId, signalNumber) < 0)
             ::_exit(128 + signalNumber);
+    }
+    errno = savedErrno;
+}
+
+// On the main thread, asked by a crashed thread: its registers for the dump. It then stays still
+// until the crash is decided, so that its stack does not change while the dump copies it.
+void LinuxCrashHandler::onContextRequest(int, siginfo_t *info, void *context)
+{
+    const int savedErrno = errno;
+    LinuxCrashHandler *self = active.load();
+    // Only this process's crash handling asks; a signal from anywhere else is ignored.
+    if (self && info->si_code == SI_TKILL && info->si_pid == ::getpid()
+        && self->crashingThreadId.load() != 0) {
+        self->mainThread->threadId = currentThreadId();
+        copyContext(*self->mainThread, context);
+        writeAll(self->mainPipe[1], "m", 1);
+        char released = 0;
+        readWithin(self->releasePipe[0], &released, 1, dumpWaitMs + callbackWaitMs);
     }
     errno = savedErrno;
 }

@@ -60,8 +60,12 @@ bool stuck(const wchar_t *dumpPath, const wchar_t *dumpId, void *context,
     return succeeded;
 }
 
-bool faulty(const wchar_t *dumpPath, const wchar_t *dumpId, void *context,
-            EXCEPTION_POINTERS *exceptionInfo, MDRawAssertionInfo *assertionInfo, bool succeeded)
+// Un-instrumented, like crashHere: the sanitizers would stop the null write themselves.
+__attribute__((no_sanitize("undefined"))) bool faulty(const wchar_t *dumpPath,
+                                                      const wchar_t *dumpId, void *context,
+                                                      EXCEPTION_POINTERS *exceptionInfo,
+                                                      MDRawAssertionInfo *assertionInfo,
+                                                      bool succeeded)
 {
     MiniDumpCallback(dumpPath, dumpId, context, exceptionInfo, assertionInfo, succeeded);
     volatile int *volatile nowhere = nullptr;

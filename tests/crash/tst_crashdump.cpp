@@ -325,9 +325,35 @@ void tst_CrashDump::dumpOnCrash()
     QCOMPARE(dump.at<quint32>(misc.rva + 4) & 1u, 1u);
     QCOMPARE(qint64(dump.at<quint32>(misc.rva + 8)), run.pid);
 
+    // The crashed thread, then the main thread when another one crashed; each with its stack.
     const DumpReader::Stream threads = dump.streams.value(3);
-    QCOMPARE(threads.size, 4u + 48u);
-    QCOMPARE(dump.at<quint32>(threads.rva), 1u);
+    const quint32 threadCount = mainThread ? 1 : 2;
+    QCOMPARE(threads.size, 4u + 48u * threadCount);
+    QCOMPARE(dump.at<quint32>(threads.rva), threadCount);
+    const DumpReader::Stream memory = dump.streams.value(5);
+    const quint32 ranges = dump.at<quint32>(memory.rva);
+    QCOMPARE(ranges, threadCount);
+    QCOMPARE(memory.size, 4u + 16u * ranges);
+    const auto listed = [&](quint32 thread) {
+        bool found = false;
+        for (quint32 i = 0; i < ranges; ++i) {
+            const quint32 d = memory.rva + 4 + 16 * i;
+            found = found
+                    || (dump.at<quint64>(d) == dump.at<quint64>(thread + 24)
+                        && dump.at<quint32>(d + 8) == dump.at<quint32>(thread + 32)
+                        && dump.at<quint32>(d + 12) == dump.at<quint32>(thread + 36));
+        }
+        return found;
+    };
+    if (!mainThread) {
+        const quint32 main = threads.rva + 4 + 48;
+        QCOMPARE(qint64(dump.at<quint32>(main)), run.pid);
+        QCOMPARE(dump.at<quint32>(main + 40), 1232u);
+        const quint64 start = dump.at<quint64>(main + 24);
+        const quint64 rsp = dump.at<quint64>(dump.at<quint32>(main + 44) + 0x98);
+        QVERIFY(start <= rsp && rsp < start + dump.at<quint32>(main + 32));
+        QVERIFY(listed(main));
+    }
     const quint32 thread = threads.rva + 4;
     const quint32 threadId = dump.at<quint32>(thread);
     const quint64 stackStart = dump.at<quint64>(thread + 24);
@@ -351,17 +377,7 @@ void tst_CrashDump::dumpOnCrash()
     else
         QVERIFY(stackStart <= rsp && rsp < stackStart + stackSize);
 
-    const DumpReader::Stream memory = dump.streams.value(5);
-    const quint32 ranges = dump.at<quint32>(memory.rva);
-    QCOMPARE(memory.size, 4u + 16u * ranges);
-    bool stackListed = false;
-    for (quint32 i = 0; i < ranges; ++i) {
-        const quint32 d = memory.rva + 4 + 16 * i;
-        stackListed = stackListed
-                || (dump.at<quint64>(d) == stackStart && dump.at<quint32>(d + 8) == stackSize
-                    && dump.at<quint32>(d + 12) == stackRva);
-    }
-    QVERIFY(stackListed);
+    QVERIFY(listed(thread));
 
     const DumpReader::Stream exception = dump.streams.value(6);
     QCOMPARE(exception.size, 168u);

@@ -102,6 +102,9 @@ void tst_LinuxCrashHandler::installedAndRestored()
     for (int signalNumber : LinuxCrashHandler::handledSignals)
         QCOMPARE(sigaction(signalNumber, &previous, nullptr), 0);
 
+    const int request = LinuxCrashHandler::contextSignal();
+    QVERIFY(query(request).sa_handler == SIG_DFL);
+
     QTemporaryDir dir;
     auto *handler = new LinuxCrashHandler(folderIn(dir), MiniDumpCallback, nullptr);
     QVERIFY(handler->isInstalled());
@@ -112,8 +115,12 @@ void tst_LinuxCrashHandler::installedAndRestored()
         QVERIFY(now.sa_sigaction != previous.sa_sigaction);
         QVERIFY(now.sa_handler != SIG_DFL && now.sa_handler != SIG_IGN);
     }
+    // The main thread's answer to a crash of another thread.
+    QVERIFY(query(request).sa_flags & SA_SIGINFO);
+    QVERIFY(query(request).sa_handler != SIG_DFL);
 
     delete handler;
+    QVERIFY(query(request).sa_handler == SIG_DFL);
     for (int signalNumber : LinuxCrashHandler::handledSignals) {
         const struct sigaction now = query(signalNumber);
         if (before == 2)

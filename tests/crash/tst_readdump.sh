@@ -81,12 +81,7 @@ for kind in segv thread event; do
         expectIn "$kind" "^Main thread \(tid [0-9]+\): the crashing thread\$" "$main"
         ;;
     thread)
-        # A Linux dump holds the crashing thread alone.
-        if [[ $helper == *.exe ]]; then
-            expectIn "$kind" "$name\`main at crash_helper\.cpp:$joinLine\$" "$main"
-        else
-            expectIn "$kind" "^Main thread: not in this dump\$" "$main"
-        fi
+        expectIn "$kind" "$name\`main at crash_helper\.cpp:$joinLine\$" "$main"
         ;;
     event)
         expectIn "$kind" "Qt5Core[^ ]*\`QCoreApplication::exec" "$crashing"
