@@ -24,6 +24,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -222,7 +223,16 @@ int main(int argc, char *argv[])
 
     const QByteArray kind = argv[1];
     if (kind == "thread") {
-        std::thread worker([] { crashHere("segv"); });
+        // The worker faults once the main thread waits for it, so that the main thread's stack
+        // in the dump always ends in the join.
+        std::atomic<bool> joining {false};
+        std::thread worker([&joining] {
+            while (!joining.load())
+                QThread::msleep(1);
+            QThread::msleep(100);
+            crashHere("segv");
+        });
+        joining.store(true);
         worker.join();
     } else if (kind == "overflow") {
         sink = overflowHere(0);
