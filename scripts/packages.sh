@@ -23,7 +23,8 @@ corvin_ensure_packages() {
 # What building and testing the project needs.
 CORVIN_BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev libcpp-httplib-dev libssl-dev)
 # The picture test measures the Chinese texts of the forms: they need a font that has them.
-CORVIN_TEST_PACKAGES=(lldb fonts-wqy-microhei fonts-dejavu-core fontconfig openssl)
+# scripts/read-dump.sh reads dumps with lldb and python3.
+CORVIN_TEST_PACKAGES=(lldb python3 fonts-wqy-microhei fonts-dejavu-core fontconfig openssl)
 # The Windows run: the cross compilers, Wine, NSIS and msitools (wixl) for the packages,
 # osslsigncode and openssl for signing, and a virtual display with the X tools the installer
 # check uses.

@@ -37,5 +37,8 @@ cmake -S . -B "$win" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/min
 cmake --build "$win" -j"$jobs"
 (cd "$win" && ctest --output-on-failure --timeout 300 -j"$jobs")
 (cd "$win" && cpack)
+# The release's symbols package, and a dump of the packaged program read with it.
+cmake --build "$win" --target symbols
+bash tests/crash/tst_symbolspackage.sh "$win"
 bash scripts/windows-check.sh "$win"
 bash scripts/sign-check.sh "$win"

@@ -1,28 +1,18 @@
 #ifndef CRASHHANDLER_H
 #define CRASHHANDLER_H
 
-#include <QtGlobal>
-
-#ifdef Q_OS_LINUX
-
 #include "crash/MiniDumpCallback.h"
 
-#include <atomic>
-#include <pthread.h>
-#include <signal.h>
+#include <QtGlobal>
+
 #include <string>
 
-class MinidumpWriter;
-struct CrashContext;
-
-// In-process crash handler for Linux, where Breakpad is not available: it plays the part of
-// google_breakpad::ExceptionHandler. On SIGSEGV, SIGBUS, SIGFPE, SIGILL or SIGABRT the crashed
-// thread hands its context to a thread started here, which writes a minidump named after a
-// fresh GUID into the dump folder and then calls the completion callback, while the crashed
-// thread waits. The callback's true ends the process by the signal under its default action;
-// false hands the crash on to the handlers that were installed before this object.
-// Deleting the object restores those handlers (and the main thread's alternate signal stack).
-// One handler at a time: a second object installs nothing while the first exists.
+// Writes a minidump named after a fresh GUID into the dump folder when the process crashes, then
+// calls the completion callback, which has google_breakpad::ExceptionHandler's signature and
+// meaning: true ends the process, false hands the crash on to the handling installed before.
+// One handler per process at a time; deleting it restores what was installed before it.
+// Each platform has its own, in a file that CMake chooses: LinuxCrashHandler,
+// WindowsCrashHandler, or BreakpadCrashHandler (Windows with CORVIN_WITH_BREAKPAD).
 class CrashHandler
 {
 public:
@@ -30,57 +20,25 @@ public:
                                      EXCEPTION_POINTERS *exceptionInfo,
                                      MDRawAssertionInfo *assertionInfo, bool succeeded);
 
-    // `dumpFolder` is used as given; it is not created.
-    CrashHandler(const std::wstring &dumpFolder, MinidumpCallback callback, void *callbackContext);
-    ~CrashHandler();
+    virtual ~CrashHandler();
 
-    bool isInstalled() const { return installed; }
+    // False when another handler of this process is installed (or installing failed).
+    virtual bool isInstalled() const = 0;
 
-    static const int signalCount = 5;
-    static const int handledSignals[signalCount];
+    // This platform's handler; null on a platform without one. `dumpFolder` is used as given;
+    // it is not created.
+    static CrashHandler *create(const std::wstring &dumpFolder, MinidumpCallback callback,
+                                void *callbackContext);
 
-    // How long the crashed thread waits for the dump, then for the callback.
-    static const int dumpWaitMs = 30000;
-    static const int callbackWaitMs = 5000;
+    // A handler that stays installed until the process ends; whether it is installed.
+    static bool installForProcess(const std::wstring &dumpFolder, MinidumpCallback callback,
+                                  void *callbackContext);
+
+protected:
+    CrashHandler() = default;
 
 private:
     Q_DISABLE_COPY(CrashHandler)
-
-    static void onSignal(int signalNumber, siginfo_t *info, void *context);
-    static void *threadMain(void *self);
-    void serve();
-    bool writeDump();
-    void restoreHandlers();
-
-    std::wstring folder;
-    std::string folderBytes;
-    MinidumpCallback callback;
-    void *callbackContext;
-
-    MinidumpWriter *writer = nullptr;
-    CrashContext *crash = nullptr;
-    char *pathBuffer = nullptr;
-    wchar_t dumpId[40] = {0};
-    unsigned char spareRandom[16] = {0};
-
-    int requestPipe[2] = {-1, -1};
-    int replyPipe[2] = {-1, -1};
-    pthread_t thread;
-    bool threadStarted = false;
-    std::atomic<int> handlerThreadId {0};
-    std::atomic<int> crashingThreadId {0};
-    std::atomic<bool> crashDecided {false};
-    int installThreadId = 0;
-
-    struct sigaction previous[signalCount];
-    stack_t previousStack;
-    void *ownStack = nullptr;
-    size_t ownStackSize = 0;
-    bool installed = false;
-
-    static std::atomic<CrashHandler *> active;
 };
-
-#endif // Q_OS_LINUX
 
 #endif // CRASHHANDLER_H

@@ -1,7 +1,5 @@
 #include "MinidumpWriter.h"
 
-#ifdef Q_OS_LINUX
-
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -384,7 +382,7 @@ int MinidumpWriter::readBuildId(quint64 base, unsigned char *id, int capacity) c
 }
 
 // The file: header, stream directory, then the streams' data in the order written here.
-bool MinidumpWriter::write(int fd, const CrashContext &crash)
+bool MinidumpWriter::write(int fd, const CrashContext &crash, const CrashContext *other)
 {
     parseMaps();
     collectModules();
@@ -397,13 +395,22 @@ bool MinidumpWriter::write(int fd, const CrashContext &crash)
 
     directory[entries++] = {streamSystemInfo, writeSystemInfo(out)};
     directory[entries++] = {streamMiscInfo, writeMiscInfo(out)};
-    quint64 stackPointer = 0;
-    const MdLocation context = writeContext(out, crash, &stackPointer);
-    const MdMemoryDescriptor stack = writeStack(out, stackPointer);
-    directory[entries++] = {streamThreadList, writeThreadList(out, crash, stack, context)};
-    directory[entries++] = {streamException, writeException(out, crash, context)};
+    MdThread threads[2];
+    int threadCount = 0;
+    for (const CrashContext *thread : {&crash, other}) {
+        if (!thread)
+            continue;
+        MdThread &record = threads[threadCount++];
+        std::memset(&record, 0, sizeof record);
+        quint64 stackPointer = 0;
+        record.threadId = quint32(thread->threadId);
+        record.threadContext = writeContext(out, *thread, &stackPointer);
+        record.stack = writeStack(out, stackPointer);
+    }
+    directory[entries++] = {streamThreadList, writeThreadList(out, threads, threadCount)};
+    directory[entries++] = {streamException, writeException(out, crash, threads[0].threadContext)};
     directory[entries++] = {streamModuleList, writeModuleList(out)};
-    directory[entries++] = {streamMemoryList, writeMemoryList(out, stack)};
+    directory[entries++] = {streamMemoryList, writeMemoryList(out, threads, threadCount)};
     directory[entries++] = {streamLinuxMaps, out.append(mapsText, quint32(mapsLength))};
     directory[entries++] = {streamLinuxProcStatus, writeProcStatus(out)};
 
@@ -500,7 +507,7 @@ MdLocation MinidumpWriter::writeContext(Output &out, const CrashContext &crash,
 #endif
 }
 
-// The crashed thread's stack, from below the red zone up to the end of its mapping.
+// A thread's stack, from below the red zone up to the end of its mapping.
 MdMemoryDescriptor MinidumpWriter::writeStack(Output &out, quint64 stackPointer)
 {
     MdMemoryDescriptor stack = {0, {0, 0}};
@@ -543,21 +550,15 @@ MdMemoryDescriptor MinidumpWriter::writeStack(Output &out, quint64 stackPointer)
     return stack;
 }
 
-MdLocation MinidumpWriter::writeThreadList(Output &out, const CrashContext &crash,
-                                           const MdMemoryDescriptor &stack,
-                                           const MdLocation &context)
+MdLocation MinidumpWriter::writeThreadList(Output &out, const MdThread *threads, int count)
 {
-    struct
-    {
-        quint32 count;
-        MdThread thread;
-    } __attribute__((packed)) list;
-    std::memset(&list, 0, sizeof list);
-    list.count = 1;
-    list.thread.threadId = quint32(crash.threadId);
-    list.thread.stack = stack;
-    list.thread.threadContext = context;
-    return out.append(&list, sizeof list);
+    out.align();
+    const quint32 rva = out.tell();
+    const quint32 number = quint32(count);
+    out.writeAt(rva, &number, 4);
+    out.writeAt(rva + 4, threads, size_t(count) * sizeof(MdThread));
+    out.advance(quint32(4 + count * sizeof(MdThread)));
+    return {quint32(4 + count * sizeof(MdThread)), rva};
 }
 
 MdLocation MinidumpWriter::writeException(Output &out, const CrashContext &crash,
@@ -614,18 +615,21 @@ MdLocation MinidumpWriter::writeModuleList(Output &out)
     return {quint32(4 + moduleCount * sizeof(MdModule)), listRva};
 }
 
-// LLDB reads memory only from here: the stack, when there is one.
-MdLocation MinidumpWriter::writeMemoryList(Output &out, const MdMemoryDescriptor &stack)
+// LLDB reads memory only from here: the threads' stacks, where there are some.
+MdLocation MinidumpWriter::writeMemoryList(Output &out, const MdThread *threads, int count)
 {
-    struct
-    {
-        quint32 count;
-        MdMemoryDescriptor range;
-    } __attribute__((packed)) list;
-    list.count = stack.memory.dataSize > 0 ? 1 : 0;
-    list.range = stack;
-    const quint32 size = list.count ? quint32(sizeof list) : 4;
-    return out.append(&list, size);
+    MdMemoryDescriptor ranges[2];
+    quint32 number = 0;
+    for (int i = 0; i < count; ++i) {
+        if (threads[i].stack.memory.dataSize > 0)
+            ranges[number++] = threads[i].stack;
+    }
+    out.align();
+    const quint32 rva = out.tell();
+    out.writeAt(rva, &number, 4);
+    out.writeAt(rva + 4, ranges, number * sizeof(MdMemoryDescriptor));
+    out.advance(quint32(4 + number * sizeof(MdMemoryDescriptor)));
+    return {quint32(4 + number * sizeof(MdMemoryDescriptor)), rva};
 }
 
 MdLocation MinidumpWriter::writeProcStatus(Output &out)
@@ -648,5 +652,3 @@ void MinidumpWriter::writeHeader(Output &out, quint32 directoryRva, quint32 entr
         header.timeDateStamp = quint32(now.tv_sec);
     out.writeAt(0, &header, sizeof header);
 }
-
-#endif // Q_OS_LINUX

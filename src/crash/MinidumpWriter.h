@@ -1,10 +1,6 @@
 #ifndef MINIDUMPWRITER_H
 #define MINIDUMPWRITER_H
 
-#include <QtGlobal>
-
-#ifdef Q_OS_LINUX
-
 #include "crash/MinidumpFormat.h"
 
 #include <signal.h>
@@ -26,20 +22,21 @@ struct CrashContext
 #endif
 };
 
-// Writes a minidump of this process for one crashed thread: system info, the thread with its
-// CPU context and stack, the exception, the loaded ELF modules with build-ids, /proc/self/maps
-// and /proc/self/status. Everything it needs is allocated by the constructor; write() allocates
-// nothing, takes no lock and only calls system calls, so it may run while another thread of the
-// process is stopped inside malloc or holds any lock.
-// Only x86-64 gets a CPU context; other architectures write the dump without one.
+// Writes a minidump of this process for one crashed thread: system info, the thread (and the
+// main thread, when another one crashed) with its CPU context and stack, the exception, the loaded
+// ELF modules with build-ids, /proc/self/maps and /proc/self/status. Everything it needs is
+// allocated by the constructor; write() allocates nothing, takes no lock and only calls system
+// calls, so it may run while another thread of the process is stopped inside malloc or holds any
+// lock. Only x86-64 gets a CPU context; other architectures write the dump without one.
 class MinidumpWriter
 {
 public:
     MinidumpWriter();
     ~MinidumpWriter();
 
-    // Writes the dump into `fd` (from offset 0); false when any write failed.
-    bool write(int fd, const CrashContext &crash);
+    // Writes the dump into `fd` (from offset 0): the crashed thread and, where given, one other
+    // thread stopped in a signal handler (the main thread). False when any write failed.
+    bool write(int fd, const CrashContext &crash, const CrashContext *other = nullptr);
 
     static const int maxRegions = 8192;
     static const int maxModules = 1024;
@@ -81,13 +78,11 @@ private:
     Minidump::MdLocation writeContext(Output &out, const CrashContext &crash,
                                       quint64 *stackPointer);
     Minidump::MdMemoryDescriptor writeStack(Output &out, quint64 stackPointer);
-    Minidump::MdLocation writeThreadList(Output &out, const CrashContext &crash,
-                                         const Minidump::MdMemoryDescriptor &stack,
-                                         const Minidump::MdLocation &context);
+    Minidump::MdLocation writeThreadList(Output &out, const Minidump::MdThread *threads, int count);
     Minidump::MdLocation writeException(Output &out, const CrashContext &crash,
                                         const Minidump::MdLocation &context);
     Minidump::MdLocation writeModuleList(Output &out);
-    Minidump::MdLocation writeMemoryList(Output &out, const Minidump::MdMemoryDescriptor &stack);
+    Minidump::MdLocation writeMemoryList(Output &out, const Minidump::MdThread *threads, int count);
     Minidump::MdLocation writeProcStatus(Output &out);
     void writeHeader(Output &out, quint32 directoryRva, quint32 entries);
 
@@ -120,7 +115,5 @@ private:
     quint32 osBuild = 0;
     char osDescription[512] = {0};
 };
-
-#endif // Q_OS_LINUX
 
 #endif // MINIDUMPWRITER_H

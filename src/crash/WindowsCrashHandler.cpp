@@ -1,7 +1,5 @@
 #include "WindowsCrashHandler.h"
 
-#ifdef Q_OS_WIN
-
 #include <dbghelp.h>
 #include <objbase.h>
 
@@ -27,6 +25,94 @@ _invalid_parameter_handler setDllInvalidParameterHandler(_invalid_parameter_hand
 #endif
 }
 
+bool readAt(HANDLE file, quint64 offset, void *data, DWORD size)
+{
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(offset);
+    DWORD done = 0;
+    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN)
+            && ReadFile(file, data, size, &done, nullptr) && done == size;
+}
+
+bool writeAt(HANDLE file, quint64 offset, const void *data, DWORD size)
+{
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(offset);
+    DWORD done = 0;
+    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN)
+            && WriteFile(file, data, size, &done, nullptr) && done == size;
+}
+
+// The CodeView record (build id) of a module loaded in this process, from its debug directory.
+bool codeViewRecord(quint64 base, const BYTE **record, DWORD *size)
+{
+    const BYTE *image = reinterpret_cast<const BYTE *>(quintptr(base));
+    const auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(image);
+    if (dos->e_magic != IMAGE_DOS_SIGNATURE)
+        return false;
+    const auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(image + dos->e_lfanew);
+    if (nt->Signature != IMAGE_NT_SIGNATURE
+        || nt->OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_DEBUG)
+        return false;
+    const IMAGE_DATA_DIRECTORY &debug
+            = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DEBUG];
+    const DWORD imageSize = nt->OptionalHeader.SizeOfImage;
+    if (!debug.VirtualAddress || debug.VirtualAddress + debug.Size > imageSize)
+        return false;
+    const auto *entries
+            = reinterpret_cast<const IMAGE_DEBUG_DIRECTORY *>(image + debug.VirtualAddress);
+    for (DWORD i = 0; i < debug.Size / sizeof(IMAGE_DEBUG_DIRECTORY); ++i) {
+        const IMAGE_DEBUG_DIRECTORY &entry = entries[i];
+        if (entry.Type == IMAGE_DEBUG_TYPE_CODEVIEW && entry.AddressOfRawData && entry.SizeOfData
+            && entry.AddressOfRawData + entry.SizeOfData <= imageSize) {
+            *record = image + entry.AddressOfRawData;
+            *size = entry.SizeOfData;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Wine's MiniDumpWriteDump leaves every module's CodeView record out (Windows' own writes it);
+// without it nobody can tell which build crashed. Each missing one is read from the loaded
+// module and appended to the dump.
+void addCodeViewRecords(HANDLE file)
+{
+    MINIDUMP_HEADER header;
+    if (!readAt(file, 0, &header, sizeof header))
+        return;
+    LARGE_INTEGER end;
+    if (!GetFileSizeEx(file, &end))
+        return;
+    for (ULONG32 i = 0; i < header.NumberOfStreams; ++i) {
+        MINIDUMP_DIRECTORY stream;
+        if (!readAt(file, header.StreamDirectoryRva + quint64(i) * sizeof stream, &stream,
+                    sizeof stream))
+            return;
+        if (stream.StreamType != ModuleListStream)
+            continue;
+        ULONG32 count = 0;
+        if (!readAt(file, stream.Location.Rva, &count, sizeof count))
+            return;
+        for (ULONG32 m = 0; m < count; ++m) {
+            const quint64 at
+                    = stream.Location.Rva + sizeof count + quint64(m) * sizeof(MINIDUMP_MODULE);
+            MINIDUMP_MODULE module;
+            const BYTE *record = nullptr;
+            DWORD size = 0;
+            if (!readAt(file, at, &module, sizeof module) || module.CvRecord.DataSize
+                || !codeViewRecord(module.BaseOfImage, &record, &size))
+                continue;
+            if (!writeAt(file, quint64(end.QuadPart), record, size))
+                return;
+            module.CvRecord.DataSize = size;
+            module.CvRecord.Rva = RVA(end.QuadPart);
+            end.QuadPart += size;
+            writeAt(file, at, &module, sizeof module);
+        }
+    }
+}
+
 } // namespace
 
 WindowsCrashHandler::WindowsCrashHandler(const std::wstring &dumpFolder, MinidumpCallback callback,
@@ -37,16 +123,29 @@ WindowsCrashHandler::WindowsCrashHandler(const std::wstring &dumpFolder, Minidum
     if (!active.compare_exchange_strong(none, this))
         return;
     requestEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    dumpedEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     answerEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    crashEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    quitEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     installingThreadId = GetCurrentThreadId();
     installingThread = OpenThread(SYNCHRONIZE, FALSE, installingThreadId);
-    // Started now: a crashed thread, perhaps without stack left, only has to wake it.
-    if (requestEvent && answerEvent)
+    // Both started now: a crashed thread, perhaps without stack left, only has to wake them.
+    if (requestEvent && dumpedEvent && answerEvent && crashEvent && quitEvent) {
         thread = CreateThread(nullptr, 0, &WindowsCrashHandler::threadMain, this, 0, nullptr);
-    if (!thread) {
+        watchdog = CreateThread(nullptr, 64 * 1024, &WindowsCrashHandler::watchdogMain, this,
+                                STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    }
+    if (!thread || !watchdog) {
+        stopThreads();
         active.store(nullptr);
         return;
     }
+    // MiniDumpWriteDump needs no symbols. Unless the process is known to dbghelp already, Wine's
+    // would first take in every module and its debug information: 10 to 30 s for this program,
+    // as long as the watchdog allows, against under 2 s.
+    previousSymbolOptions = SymGetOptions();
+    SymSetOptions(previousSymbolOptions | SYMOPT_DEFERRED_LOADS);
+    symbolsInitialized = SymInitializeW(GetCurrentProcess(), nullptr, FALSE);
     // Room on the installing thread's stack for the filter after a stack overflow.
     ULONG guarantee = 64 * 1024;
     SetThreadStackGuarantee(&guarantee);
@@ -69,21 +168,35 @@ WindowsCrashHandler::~WindowsCrashHandler()
         _set_invalid_parameter_handler(previousInvalidParameter);
         setDllInvalidParameterHandler(previousDllInvalidParameter);
         std::signal(SIGABRT, previousAbort == SIG_ERR ? SIG_DFL : previousAbort);
+        stopThreads();
+        if (symbolsInitialized)
+            SymCleanup(GetCurrentProcess());
+        SymSetOptions(previousSymbolOptions);
+        active.store(nullptr);
         installed = false;
     }
-    if (thread) {
-        quit.store(true);
-        SetEvent(requestEvent);
-        WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
-        active.store(nullptr);
+    for (HANDLE handle :
+         {installingThread, requestEvent, dumpedEvent, answerEvent, crashEvent, quitEvent}) {
+        if (handle)
+            CloseHandle(handle);
     }
-    if (installingThread)
-        CloseHandle(installingThread);
+}
+
+void WindowsCrashHandler::stopThreads()
+{
+    quit.store(true);
+    // Also disarms a watchdog that a handled crash had armed.
+    if (quitEvent)
+        SetEvent(quitEvent);
     if (requestEvent)
-        CloseHandle(requestEvent);
-    if (answerEvent)
-        CloseHandle(answerEvent);
+        SetEvent(requestEvent);
+    for (HANDLE *handle : {&thread, &watchdog}) {
+        if (*handle) {
+            WaitForSingleObject(*handle, INFINITE);
+            CloseHandle(*handle);
+            *handle = nullptr;
+        }
+    }
 }
 
 DWORD WINAPI WindowsCrashHandler::threadMain(void *self)
@@ -106,11 +219,36 @@ void WindowsCrashHandler::serve()
             return;
         }
         const bool succeeded = writeDump();
-        handled = callback
-                ? callback(folder.c_str(), dumpId, callbackContext, crashInfo, nullptr, succeeded)
-                : succeeded;
+        dumpSucceeded.store(succeeded);
+        SetEvent(dumpedEvent);
+        // The dump is on disk: the crashed thread stops waiting for the callback after
+        // callbackWaitMs.
+        handled.store(callback ? callback(folder.c_str(), dumpId, callbackContext, crashInfo,
+                                          nullptr, succeeded)
+                               : succeeded);
         SetEvent(answerEvent);
     }
+}
+
+DWORD WINAPI WindowsCrashHandler::watchdogMain(void *self)
+{
+    static_cast<WindowsCrashHandler *>(self)->watch();
+    return 0;
+}
+
+void WindowsCrashHandler::watch()
+{
+    const HANDLE events[2] = {quitEvent, crashEvent};
+    if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
+        return;
+    if (WaitForSingleObject(quitEvent, watchdogMs) == WAIT_TIMEOUT)
+        TerminateProcess(GetCurrentProcess(), crashCode.load());
+}
+
+void WindowsCrashHandler::armWatchdog(DWORD code)
+{
+    crashCode.store(code);
+    SetEvent(crashEvent);
 }
 
 bool WindowsCrashHandler::writeDump()
@@ -128,7 +266,7 @@ bool WindowsCrashHandler::writeDump()
     path += dumpId;
     path += L".dmp";
 
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
@@ -138,6 +276,8 @@ bool WindowsCrashHandler::writeDump()
     exception.ClientPointers = FALSE;
     bool ok = MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file, MiniDumpNormal,
                                 &exception, nullptr, nullptr);
+    if (ok)
+        addCodeViewRecords(file);
     if (!CloseHandle(file))
         ok = false;
     // A cut-off dump is no dump: the callback hears of a failure and finds no file.
@@ -158,6 +298,7 @@ void WindowsCrashHandler::dumpVanishedThread()
     CONTEXT context;
     ZeroMemory(&context, sizeof context);
     EXCEPTION_POINTERS pointers = {&record, &context};
+    armWatchdog(record.ExceptionCode);
     crashInfo = &pointers;
     crashedThreadId = installingThreadId;
     const bool succeeded = writeDump();
@@ -172,19 +313,24 @@ bool WindowsCrashHandler::handleCrash(EXCEPTION_POINTERS *info)
     DWORD none = 0;
     if (!crashingThreadId.compare_exchange_strong(none, self)) {
         // A fault while this thread's own crash is handled ends the process at once; another
-        // thread that crashes meanwhile waits for the first crash to end it.
+        // thread that crashes meanwhile waits for the first crash, or its watchdog, to end it.
         if (none == self)
             TerminateProcess(GetCurrentProcess(), info->ExceptionRecord->ExceptionCode);
         Sleep(INFINITE);
     }
+    armWatchdog(info->ExceptionRecord->ExceptionCode);
     if (self == handlerThreadId)
         return false;
     crashInfo = info;
     crashedThreadId = self;
     SetEvent(requestEvent);
-    if (WaitForSingleObject(answerEvent, dumpWaitMs) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(dumpedEvent, dumpWaitMs) != WAIT_OBJECT_0)
         return false;
-    return handled;
+    // Should the callback hang (on a lock the crashed thread holds), its answer would have been
+    // the dump's outcome; a dump that was written is not thrown away.
+    if (WaitForSingleObject(answerEvent, callbackWaitMs) != WAIT_OBJECT_0)
+        return dumpSucceeded.load();
+    return handled.load();
 }
 
 LONG WINAPI WindowsCrashHandler::onException(EXCEPTION_POINTERS *info)
@@ -192,9 +338,14 @@ LONG WINAPI WindowsCrashHandler::onException(EXCEPTION_POINTERS *info)
     WindowsCrashHandler *self = active.load();
     if (!self)
         return EXCEPTION_CONTINUE_SEARCH;
-    if (self->handleCrash(info) || !self->previousFilter)
+    if (self->handleCrash(info))
         return EXCEPTION_EXECUTE_HANDLER;
-    return self->previousFilter(info);
+    // Not handled: the filter installed before decides. Where it declines, or there is none, the
+    // process ends all the same. A MinGW program always has one, the C runtime's, and it
+    // declines every fault that no signal() handler takes.
+    const LONG answer
+            = self->previousFilter ? self->previousFilter(info) : EXCEPTION_CONTINUE_SEARCH;
+    return answer == EXCEPTION_CONTINUE_SEARCH ? LONG(EXCEPTION_EXECUTE_HANDLER) : answer;
 }
 
 // The crashes that raise no exception get one made up from the current context, so that their
@@ -241,4 +392,8 @@ void WindowsCrashHandler::onInvalidParameter(const wchar_t *, const wchar_t *, c
     crashWithoutException(invalidParameterCode, InvalidParameter);
 }
 
-#endif // Q_OS_WIN
+CrashHandler *CrashHandler::create(const std::wstring &dumpFolder, MinidumpCallback callback,
+                                   void *callbackContext)
+{
+    return new WindowsCrashHandler(dumpFolder, callback, callbackContext);
+}

@@ -1,39 +1,49 @@
 // Crashes on purpose after installing the crash handler the way main does.
-// Usage: corvin_crash_helper <kind> <real|false> [--previous]
+// Usage: corvin_crash_helper <kind> <real|false|stuck|fault> [--previous]
 //   kind: segv (null write), abrt (abort()), fpe and ill (Linux), bus (Linux: a page past the end
 //         of its file), all in crashHere on the main thread; thread (segv on a second thread),
 //         overflow (main thread's stack runs out), locked (segv while this thread holds the log
-//         lock)
+//         lock), event (segv from a timer in the event loop), afterquit (segv in a task on the
+//         global pool while ~QCoreApplication waits for it)
 //   real:       MiniDumpCallback itself is the completion callback (its answer is the outcome)
 //   false:      MiniDumpCallback runs, but the handler is told the crash was not handled
+//   stuck:      MiniDumpCallback runs, then the callback waits for a lock the main thread holds
+//   fault:      MiniDumpCallback runs, then the callback faults
 //   --previous: installs a handler before the crash handler that reports on stderr
+// corvin_crash_helper poke <image name> (Windows): makes the running process of that name crash,
+// with a thread started in it at address 0.
 #include "app/LogMessageHandler.h"
-#include "crash/MiniDumpCallback.h"
-
-#ifdef Q_OS_WIN
-#include "crash/WindowsCrashHandler.h"
-#else
 #include "crash/CrashHandler.h"
-#endif
+#include "crash/MiniDumpCallback.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
+#include <QThread>
+#include <QThreadPool>
+#include <QTimer>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <tlhelp32.h>
+#else
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #endif
 
 namespace {
+
+volatile int sink;
+std::mutex held;
 
 bool notHandled(const wchar_t *dumpPath, const wchar_t *dumpId, void *context,
                 EXCEPTION_POINTERS *exceptionInfo, MDRawAssertionInfo *assertionInfo,
@@ -43,8 +53,48 @@ bool notHandled(const wchar_t *dumpPath, const wchar_t *dumpId, void *context,
     return false;
 }
 
+bool stuck(const wchar_t *dumpPath, const wchar_t *dumpId, void *context,
+           EXCEPTION_POINTERS *exceptionInfo, MDRawAssertionInfo *assertionInfo, bool succeeded)
+{
+    MiniDumpCallback(dumpPath, dumpId, context, exceptionInfo, assertionInfo, succeeded);
+    held.lock();
+    return succeeded;
+}
+
+// Un-instrumented, like crashHere: the sanitizers would stop the null write themselves.
+__attribute__((no_sanitize("undefined"))) bool faulty(const wchar_t *dumpPath,
+                                                      const wchar_t *dumpId, void *context,
+                                                      EXCEPTION_POINTERS *exceptionInfo,
+                                                      MDRawAssertionInfo *assertionInfo,
+                                                      bool succeeded)
+{
+    MiniDumpCallback(dumpPath, dumpId, context, exceptionInfo, assertionInfo, succeeded);
+    volatile int *volatile nowhere = nullptr;
+    *nowhere = 42;
+    return succeeded;
+}
+
 #ifdef Q_OS_WIN
-using Handler = WindowsCrashHandler;
+int poke(const char *imageName)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    DWORD pid = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !pid;
+         more = Process32NextW(snapshot, &entry)) {
+        if (QString::fromWCharArray(entry.szExeFile)
+                    .compare(QLatin1String(imageName), Qt::CaseInsensitive)
+            == 0)
+            pid = entry.th32ProcessID;
+    }
+    CloseHandle(snapshot);
+    HANDLE process = pid ? OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid) : nullptr;
+    HANDLE thread = process ? CreateRemoteThread(process, nullptr, 0, nullptr, nullptr, 0, nullptr)
+                            : nullptr;
+    std::printf("poked %s (pid %lu): %s\n", imageName, pid, thread ? "yes" : "no");
+    return thread ? 0 : 1;
+}
 
 LONG WINAPI previousFilter(EXCEPTION_POINTERS *info)
 {
@@ -69,8 +119,6 @@ void installPrevious()
     std::signal(SIGABRT, previousAbort);
 }
 #else
-using Handler = CrashHandler;
-
 void previousHandler(int signalNumber, siginfo_t *info, void *)
 {
     char text[] = "previous handler: 00\n";
@@ -93,12 +141,10 @@ void installPrevious()
     sigemptyset(&action.sa_mask);
     action.sa_sigaction = previousHandler;
     action.sa_flags = SA_SIGINFO;
-    for (int signalNumber : CrashHandler::handledSignals)
+    for (int signalNumber : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
         ::sigaction(signalNumber, &action, nullptr);
 }
 #endif
-
-volatile int sink;
 
 } // namespace
 
@@ -143,8 +189,11 @@ extern "C" __attribute__((noinline)) int overflowHere(int depth)
 
 int main(int argc, char *argv[])
 {
-    if (argc < 3)
+    if (argc < 3) {
+        std::fprintf(stderr, "corvin_crash_helper (%s build): a kind and a callback, please\n",
+                     CORVIN_HELPER_BUILD);
         return 2;
+    }
     QCoreApplication app(argc, argv);
     runTimestamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
     qInstallMessageHandler(logMessageHandler);
@@ -153,25 +202,59 @@ int main(int argc, char *argv[])
         installPrevious();
 
     const QString dumpFolder = QDir::currentPath() + QStringLiteral("/") + QStringLiteral("dump/");
-    const bool real = std::strcmp(argv[2], "real") == 0;
-    auto *handler
-            = new Handler(dumpFolder.toStdWString(), real ? MiniDumpCallback : notHandled, nullptr);
-    std::printf("pid %lld installed %d\n", QCoreApplication::applicationPid(),
-                handler->isInstalled() ? 1 : 0);
+#ifdef Q_OS_WIN
+    if (std::strcmp(argv[1], "poke") == 0)
+        return poke(argv[2]);
+#endif
+    const QByteArray callback = argv[2];
+    CrashHandler::MinidumpCallback completion = notHandled;
+    if (callback == "real")
+        completion = MiniDumpCallback;
+    else if (callback == "stuck")
+        completion = stuck;
+    else if (callback == "fault")
+        completion = faulty;
+    const bool installed
+            = CrashHandler::installForProcess(dumpFolder.toStdWString(), completion, nullptr);
+    std::printf("pid %lld installed %d\n", QCoreApplication::applicationPid(), installed ? 1 : 0);
     std::fflush(stdout);
+    if (callback == "stuck")
+        held.lock();
 
-    if (std::strcmp(argv[1], "thread") == 0) {
-        std::thread worker([] { crashHere("segv"); });
+    const QByteArray kind = argv[1];
+    if (kind == "thread") {
+        // The worker faults once the main thread waits for it, so that the main thread's stack
+        // in the dump always ends in the join.
+        std::atomic<bool> joining {false};
+        std::thread worker([&joining] {
+            while (!joining.load())
+                QThread::msleep(1);
+            QThread::msleep(100);
+            crashHere("segv");
+        });
+        joining.store(true);
         worker.join();
-    } else if (std::strcmp(argv[1], "overflow") == 0) {
+    } else if (kind == "overflow") {
         sink = overflowHere(0);
-    } else if (std::strcmp(argv[1], "locked") == 0) {
+    } else if (kind == "locked") {
         // As if the thread had crashed inside the log handler.
         logMutex.lock();
         crashHere("segv");
+    } else if (kind == "event") {
+        QTimer::singleShot(0, &app, [] { crashHere("segv"); });
+        return app.exec();
+    } else if (kind == "afterquit") {
+        // As main ends: the event loop has returned, and ~QCoreApplication waits for a task on
+        // the global pool that is still winding down.
+        QThreadPool::globalInstance()->start([] {
+            while (!QCoreApplication::closingDown())
+                QThread::msleep(1);
+            crashHere("segv");
+        });
+        QTimer::singleShot(0, &app, &QCoreApplication::quit);
+        return app.exec();
     } else {
-        crashHere(argv[1]);
+        crashHere(kind.constData());
     }
-    delete handler;
     return 3; // not reached: every kind faults
 }

@@ -29,6 +29,8 @@ private slots:
     void notHandledGoesToPreviousHandler();
     void eachCrashGetsItsOwnDump();
     void crashWhileHoldingLogLock();
+    void callbackStuckOrFaulting_data();
+    void callbackStuckOrFaulting();
     void lldbShowsCrashingFunction_data();
     void lldbShowsCrashingFunction();
 
@@ -232,6 +234,9 @@ void tst_CrashDump::dumpOnCrash_data()
     QTest::newRow("abort") << "abrt" << abortCode;
     QTest::newRow("second thread") << "thread" << faultCode;
     QTest::newRow("stack overflow") << "overflow" << overflowCode;
+    QTest::newRow("in the event loop") << "event" << faultCode;
+    // The handler stays whole while ~QCoreApplication waits for the pool.
+    QTest::newRow("pool task after quit") << "afterquit" << faultCode;
 #ifndef Q_OS_WIN
     QTest::newRow("division by zero") << "fpe" << quint32(SIGFPE);
     QTest::newRow("illegal instruction") << "ill" << quint32(SIGILL);
@@ -248,6 +253,7 @@ void tst_CrashDump::dumpOnCrash()
     const QString workDir = QDir(dir.path()).canonicalPath();
     QVERIFY(QDir(workDir).mkdir(QStringLiteral("dump")));
 
+    const bool mainThread = kind != QLatin1String("thread") && kind != QLatin1String("afterquit");
     const Run run = crash(workDir, kind, QStringLiteral("real"), true);
     QVERIFY2(run.pid > 0, run.out.constData());
     // The callback answered true: the process ends by its crash (Linux: by the signal under the
@@ -302,8 +308,7 @@ void tst_CrashDump::dumpOnCrash()
     QVERIFY(helperListed);
     // A second thread crashed: not the one that runs main.
     if (!threadGone)
-        QCOMPARE(crashedThread == dump.at<quint32>(threadList.rva + 4),
-                 kind != QLatin1String("thread"));
+        QCOMPARE(crashedThread == dump.at<quint32>(threadList.rva + 4), mainThread);
 #else
     QCOMPARE(file.permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
     for (quint32 type : {3u, 4u, 5u, 6u, 7u, 15u, 0x47670004u, 0x47670009u})
@@ -320,9 +325,35 @@ void tst_CrashDump::dumpOnCrash()
     QCOMPARE(dump.at<quint32>(misc.rva + 4) & 1u, 1u);
     QCOMPARE(qint64(dump.at<quint32>(misc.rva + 8)), run.pid);
 
+    // The crashed thread, then the main thread when another one crashed; each with its stack.
     const DumpReader::Stream threads = dump.streams.value(3);
-    QCOMPARE(threads.size, 4u + 48u);
-    QCOMPARE(dump.at<quint32>(threads.rva), 1u);
+    const quint32 threadCount = mainThread ? 1 : 2;
+    QCOMPARE(threads.size, 4u + 48u * threadCount);
+    QCOMPARE(dump.at<quint32>(threads.rva), threadCount);
+    const DumpReader::Stream memory = dump.streams.value(5);
+    const quint32 ranges = dump.at<quint32>(memory.rva);
+    QCOMPARE(ranges, threadCount);
+    QCOMPARE(memory.size, 4u + 16u * ranges);
+    const auto listed = [&](quint32 thread) {
+        bool found = false;
+        for (quint32 i = 0; i < ranges; ++i) {
+            const quint32 d = memory.rva + 4 + 16 * i;
+            found = found
+                    || (dump.at<quint64>(d) == dump.at<quint64>(thread + 24)
+                        && dump.at<quint32>(d + 8) == dump.at<quint32>(thread + 32)
+                        && dump.at<quint32>(d + 12) == dump.at<quint32>(thread + 36));
+        }
+        return found;
+    };
+    if (!mainThread) {
+        const quint32 main = threads.rva + 4 + 48;
+        QCOMPARE(qint64(dump.at<quint32>(main)), run.pid);
+        QCOMPARE(dump.at<quint32>(main + 40), 1232u);
+        const quint64 start = dump.at<quint64>(main + 24);
+        const quint64 rsp = dump.at<quint64>(dump.at<quint32>(main + 44) + 0x98);
+        QVERIFY(start <= rsp && rsp < start + dump.at<quint32>(main + 32));
+        QVERIFY(listed(main));
+    }
     const quint32 thread = threads.rva + 4;
     const quint32 threadId = dump.at<quint32>(thread);
     const quint64 stackStart = dump.at<quint64>(thread + 24);
@@ -334,7 +365,7 @@ void tst_CrashDump::dumpOnCrash()
     QVERIFY(dump.inBounds(contextRva, contextSize));
     QVERIFY(dump.inBounds(stackRva, stackSize));
     // The main thread's id is the pid.
-    QCOMPARE(qint64(threadId) == run.pid, kind != QLatin1String("thread"));
+    QCOMPARE(qint64(threadId) == run.pid, mainThread);
     const quint32 flags = dump.at<quint32>(contextRva + 0x30);
     QCOMPARE(flags & 0x0010000bu, 0x0010000bu);
     QCOMPARE(flags & 0x80000000u, 0u);
@@ -346,17 +377,7 @@ void tst_CrashDump::dumpOnCrash()
     else
         QVERIFY(stackStart <= rsp && rsp < stackStart + stackSize);
 
-    const DumpReader::Stream memory = dump.streams.value(5);
-    const quint32 ranges = dump.at<quint32>(memory.rva);
-    QCOMPARE(memory.size, 4u + 16u * ranges);
-    bool stackListed = false;
-    for (quint32 i = 0; i < ranges; ++i) {
-        const quint32 d = memory.rva + 4 + 16 * i;
-        stackListed = stackListed
-                || (dump.at<quint64>(d) == stackStart && dump.at<quint32>(d + 8) == stackSize
-                    && dump.at<quint32>(d + 12) == stackRva);
-    }
-    QVERIFY(stackListed);
+    QVERIFY(listed(thread));
 
     const DumpReader::Stream exception = dump.streams.value(6);
     QCOMPARE(exception.size, 168u);
@@ -515,6 +536,42 @@ void tst_CrashDump::crashWhileHoldingLogLock()
     QVERIFY(!run.err.contains("previous handler"));
     QCOMPARE(QDir(workDir + QStringLiteral("/dump")).entryList(QDir::Files).size(), 1);
     QVERIFY(!logText(workDir).contains(QStringLiteral("dump guid is")));
+}
+
+void tst_CrashDump::callbackStuckOrFaulting_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("callback");
+    QTest::addColumn<uint>("code");
+    // The crashed thread stops waiting for the callback; the dump it has counts as handled.
+    QTest::newRow("stuck callback, fault") << "segv"
+                                           << "stuck" << faultCode;
+    QTest::newRow("faulting callback, fault") << "segv"
+                                              << "fault" << faultCode;
+    // Under Wine no crashed thread waits after an overflow: the watchdog ends the process.
+    QTest::newRow("stuck callback, overflow") << "overflow"
+                                              << "stuck" << overflowCode;
+    QTest::newRow("faulting callback, overflow") << "overflow"
+                                                 << "fault" << overflowCode;
+}
+
+void tst_CrashDump::callbackStuckOrFaulting()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, callback);
+    QFETCH(uint, code);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString workDir = QDir(dir.path()).canonicalPath();
+    QVERIFY(QDir(workDir).mkdir(QStringLiteral("dump")));
+
+    const Run run = crash(workDir, kind, callback, true);
+    QVERIFY2(run.pid > 0, run.out.constData());
+    // The process ends by its crash, as a handled one: the dump was written.
+    QCOMPARE(run.ended, code);
+    QVERIFY2(!run.err.contains("previous handler"), run.err.constData());
+    QCOMPARE(QDir(workDir + QStringLiteral("/dump")).entryList(QDir::Files).size(), 1);
+    QVERIFY(logText(workDir).contains(QStringLiteral("dump guid is")));
 }
 
 void tst_CrashDump::lldbShowsCrashingFunction_data()
