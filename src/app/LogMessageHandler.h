@@ -5,9 +5,10 @@
 #include <QString>
 #include <QtGlobal>
 
-// Start time of the run, "yyyyMMddHHmmss"; names the run's log file.
-extern QString runTimestamp;
-extern QMutex logMutex;
+// Start time of the run, "yyyyMMddHHmmss"; names the run's log file. Both live to the very end
+// of the process: messages still come during static destruction, after exit().
+extern QString &runTimestamp;
+extern QMutex &logMutex;
 
 // Echoes each message to standard output and appends one record to log/log<runTimestamp>.log
 // under the working directory.
