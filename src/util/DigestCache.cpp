@@ -1,5 +1,7 @@
 #include "DigestCache.h"
 
+#include "util/Md5.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,18 +16,6 @@ namespace {
 // Marks the file as this program's; anything else found under the name is not read.
 const QLatin1String formatName("corvin-md5-cache");
 const int formatVersion = 1;
-
-bool isHexDigest(const QString &text)
-{
-    if (text.size() != 32)
-        return false;
-    for (const QChar c : text) {
-        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-              || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
-            return false;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -64,7 +54,7 @@ void DigestCache::load()
         entry.digest = a.at(5).toString();
         entry.identity.valid = a.size() == 6 && sizeOk && modifiedOk && changedOk
                 && !entry.identity.volume.isEmpty() && !entry.identity.fileId.isEmpty()
-                && isHexDigest(entry.digest);
+                && Md5::isDigestText(entry.digest);
         if (entry.identity.valid)
             entries.insert(it.key(), entry);
     }
@@ -87,11 +77,21 @@ QString DigestCache::lookup(const QString &file, const FileIdentity &identity)
     return it != entries.constEnd() && it->identity == identity ? it->digest : QString();
 }
 
-void DigestCache::store(const QString &file, const FileIdentity &identity, const QString &digest)
+void DigestCache::setSettleWindowMs(qint64 ms)
 {
-    if (!identity.valid || !isHexDigest(digest))
+    QMutexLocker locker(&mutex);
+    settleWindowMs = ms;
+}
+
+void DigestCache::store(const QString &file, const FileIdentity &identity, const QString &digest,
+                        qint64 hashedAt)
+{
+    if (!identity.valid || !Md5::isDigestText(digest))
         return;
     QMutexLocker locker(&mutex);
+    const qint64 settled = hashedAt - settleWindowMs * FileIdentity::unitsPerSecond() / 1000;
+    if (identity.modified >= settled || identity.changed >= settled)
+        return;
     if (!loaded)
         load();
     Entry &entry = entries[file];

@@ -8,6 +8,7 @@
 #include <io.h>
 #else
 #include <sys/stat.h>
+#include <time.h>
 #endif
 
 FileIdentity FileIdentity::of(const QFile &file)
@@ -55,4 +56,26 @@ FileIdentity FileIdentity::of(const QFile &file)
 #endif
     identity.valid = true;
     return identity;
+}
+
+qint64 FileIdentity::now()
+{
+#ifdef Q_OS_WIN
+    FILETIME time;
+    GetSystemTimeAsFileTime(&time);
+    return qint64((quint64(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+#else
+    struct timespec time;
+    clock_gettime(CLOCK_REALTIME, &time);
+    return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
+#endif
+}
+
+qint64 FileIdentity::unitsPerSecond()
+{
+#ifdef Q_OS_WIN
+    return 10000000;
+#else
+    return 1000000000;
+#endif
 }

@@ -21,6 +21,9 @@ struct FileIdentity
 
     // Of an open file; not valid when the system does not tell.
     static FileIdentity of(const QFile &file);
+    // The time now, in the unit of `modified` and `changed`.
+    static qint64 now();
+    static qint64 unitsPerSecond();
 
     bool operator==(const FileIdentity &other) const
     {

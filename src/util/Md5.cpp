@@ -1,5 +1,7 @@
 #include "Md5.h"
 
+#include <QString>
+
 #if defined(CORVIN_MD5_LIBCRYPTO)
 #include <openssl/evp.h>
 #elif defined(Q_OS_WIN)
@@ -128,3 +130,20 @@ QByteArray Md5::result()
 }
 
 #endif
+
+bool Md5::isDigestText(const QString &text)
+{
+    if (text.size() != 32)
+        return false;
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (!((u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F')))
+            return false;
+    }
+    return true;
+}
+
+bool Md5::sameDigest(const QString &a, const QString &b)
+{
+    return isDigestText(a) && isDigestText(b) && a.compare(b, Qt::CaseInsensitive) == 0;
+}
