@@ -37,18 +37,18 @@ QByteArray fileName(const char *path)
 void appendTime(QByteArray *record)
 {
     static qint64 second = -1;
-    static QByteArray secondText;
+    static QByteArray *const secondText = new QByteArray; // outlives static destruction too
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (now / 1000 != second) {
         second = now / 1000;
-        secondText = QDateTime::fromMSecsSinceEpoch(second * 1000)
-                             .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:"))
-                             .toLatin1();
+        *secondText = QDateTime::fromMSecsSinceEpoch(second * 1000)
+                              .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:"))
+                              .toLatin1();
     }
     const int millis = int(now % 1000);
-    const char digits[3] = {char('0' + millis / 100), char('0' + millis / 10 % 10),
-                            char('0' + millis % 10)};
-    record->append(secondText).append(digits, 3);
+    const char digits[3]
+            = {char('0' + millis / 100), char('0' + millis / 10 % 10), char('0' + millis % 10)};
+    record->append(*secondText).append(digits, 3);
 }
 
 } // namespace

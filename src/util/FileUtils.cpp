@@ -35,6 +35,39 @@ constexpr qint64 CopyChunkSize = 8 * 1024 * 1024;
 std::atomic<bool> stopping {false};
 
 #ifdef Q_OS_LINUX
+// How the copy moves the bytes: in the kernel between the files, through sendfile, or read and
+// written here. Each is tried in turn where the one before cannot go on.
+enum class CopyMethod { CopyFileRange, Sendfile, ReadWrite, Done, Failed };
+
+// What comes after a call of `method` that returned `result` bytes (-1: failed with `error`, an
+// errno) while `remaining` bytes were still to come.
+CopyMethod nextCopyMethod(CopyMethod method, qint64 result, int error, qint64 remaining)
+{
+    if (result > 0)
+        return result >= remaining ? CopyMethod::Done : method;
+    if (result == 0) {
+        // copy_file_range and sendfile give 0 where they cannot serve a file (some network and
+        // virtual file systems) as well as at its end; only a plain read tells which.
+        switch (method) {
+        case CopyMethod::CopyFileRange:
+            return CopyMethod::Sendfile;
+        case CopyMethod::Sendfile:
+            return CopyMethod::ReadWrite;
+        default:
+            return CopyMethod::Failed; // the file is shorter than it was
+        }
+    }
+    if (error == EINTR)
+        return method;
+    const bool unsupported = error == EXDEV || error == ENOSYS || error == EINVAL
+            || error == EOPNOTSUPP || error == ENOTSUP;
+    if (unsupported && method == CopyMethod::CopyFileRange)
+        return CopyMethod::Sendfile;
+    if (unsupported && method == CopyMethod::Sendfile)
+        return CopyMethod::ReadWrite;
+    return CopyMethod::Failed;
+}
+
 bool writeAll(int to, const char *data, qint64 size)
 {
     while (size > 0) {
@@ -56,7 +89,7 @@ bool writeAll(int to, const char *data, qint64 size)
 // False with errno set when a call fails, or with *shorter when the source ended early.
 bool kernelCopy(int from, int to, qint64 size, bool *shorter)
 {
-    using Method = FileUtils::CopyMethod;
+    using Method = CopyMethod;
     Method method = Method::CopyFileRange;
     std::vector<char> buffer;
     qint64 remaining = size;
@@ -85,7 +118,7 @@ bool kernelCopy(int from, int to, qint64 size, bool *shorter)
         }
         }
         const int error = copied < 0 ? errno : 0;
-        const Method next = FileUtils::nextCopyMethod(method, copied, error, remaining);
+        const Method next = nextCopyMethod(method, copied, error, remaining);
         if (next == Method::Failed) {
             *shorter = copied == 0;
             errno = error;
@@ -348,56 +381,25 @@ bool FileUtils::copyNewFile(const QString &source, const QString &target, FileEr
 #endif
 }
 
-FileUtils::CopyMethod FileUtils::nextCopyMethod(CopyMethod method, qint64 result, int error,
-                                                qint64 remaining)
-{
-    if (result > 0)
-        return result >= remaining ? CopyMethod::Done : method;
-    if (result == 0) {
-        // copy_file_range and sendfile give 0 where they cannot serve a file (some network and
-        // virtual file systems) as well as at its end; only a plain read tells which.
-        switch (method) {
-        case CopyMethod::CopyFileRange:
-            return CopyMethod::Sendfile;
-        case CopyMethod::Sendfile:
-            return CopyMethod::ReadWrite;
-        default:
-            return CopyMethod::Failed; // the file is shorter than it was
-        }
-    }
-#ifdef Q_OS_LINUX
-    if (error == EINTR)
-        return method;
-    const bool unsupported = error == EXDEV || error == ENOSYS || error == EINVAL
-            || error == EOPNOTSUPP || error == ENOTSUP;
-    if (unsupported && method == CopyMethod::CopyFileRange)
-        return CopyMethod::Sendfile;
-    if (unsupported && method == CopyMethod::Sendfile)
-        return CopyMethod::ReadWrite;
-#else
-    Q_UNUSED(error)
-#endif
-    return CopyMethod::Failed;
-}
-
 QString FileUtils::extendedPath(const QString &path)
 {
-    QString clean = QDir::fromNativeSeparators(path);
+    // Windows' rules, spelled out so that they hold (and can be tested) on every platform.
+    QString clean = path;
+    clean.replace(QLatin1Char('\\'), QLatin1Char('/'));
     if (clean.startsWith(QLatin1String("//?/")) || clean.startsWith(QLatin1String("//./")))
-        return QDir::toNativeSeparators(clean);
+        return path;
     const bool share = clean.startsWith(QLatin1String("//"));
     const bool drive = clean.size() >= 3 && clean.at(0).isLetter()
             && clean.at(1) == QLatin1Char(':') && clean.at(2) == QLatin1Char('/');
     if (!share && !drive)
         clean = QFileInfo(clean).absoluteFilePath();
-    // cleanPath would fold the share's leading "//" into one on some platforms.
-    const QString rest = QDir::cleanPath(share ? clean.mid(2) : clean);
-    QString result = share ? QStringLiteral("\\\\?\\UNC\\") + QDir::toNativeSeparators(rest)
-                           : QStringLiteral("\\\\?\\") + QDir::toNativeSeparators(rest);
+    // cleanPath would fold the share's leading "//" into one outside Windows.
+    QString rest = QDir::cleanPath(share ? clean.mid(2) : clean);
     // "C:" alone names the drive's current folder, not its root.
-    if (result.endsWith(QLatin1Char(':')))
-        result += QLatin1Char('\\');
-    return result;
+    if (rest.endsWith(QLatin1Char(':')))
+        rest += QLatin1Char('/');
+    rest.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    return (share ? QStringLiteral("\\\\?\\UNC\\") : QStringLiteral("\\\\?\\")) + rest;
 }
 
 bool FileUtils::liesInside(const QString &resolved, const QString &resolvedFolder)

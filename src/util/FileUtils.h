@@ -60,13 +60,6 @@ public:
     static bool copyNewFile(const QString &source, const QString &target,
                             FileError *error = nullptr);
 
-    // How the Linux copy moves the bytes: in the kernel between the files, through sendfile,
-    // or read and written here. Each is tried in turn where the one before cannot go on.
-    enum class CopyMethod { CopyFileRange, Sendfile, ReadWrite, Done, Failed };
-    // What comes after a call of `method` that returned `result` bytes (-1: failed with
-    // `error`, an errno) while `remaining` bytes were still to come.
-    static CopyMethod nextCopyMethod(CopyMethod method, qint64 result, int error, qint64 remaining);
-
     // The path every Win32 file call takes: absolute and cleaned, with "\\?\" in front
     // ("\\?\UNC\" for a share), so that no call is bound to 260 characters.
     static QString extendedPath(const QString &path);

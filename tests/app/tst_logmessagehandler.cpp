@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
@@ -27,6 +28,8 @@ private slots:
     void consoleEcho();
     void logIsAnOrdinaryFile();
     void threadsWriteWholeRecords();
+    void folderMadeAgainWhenItVanishes();
+    void messageDuringStaticDestruction();
 
 private:
     QByteArray logBytes() const;
@@ -182,6 +185,40 @@ void tst_LogMessageHandler::logIsAnOrdinaryFile()
     QFile after(QStringLiteral("log"));
     QVERIFY(after.open(QIODevice::ReadOnly));
     QCOMPARE(after.readAll(), QByteArray("not a folder"));
+    after.close();
+
+    // The records were dropped, not kept back: once the way is free the next one lands alone.
+    QVERIFY(QFile::remove(QStringLiteral("log")));
+    captureStdout([] { qDebug("third"); });
+    QVERIFY(logBytes().startsWith("\n\r["));
+    QVERIFY(logBytes().endsWith("Content:third"));
+    QCOMPARE(logBytes().count("Content:"), 1);
+}
+
+// The file stays open between records; a log folder removed mid-run is made again.
+void tst_LogMessageHandler::folderMadeAgainWhenItVanishes()
+{
+    captureStdout([] { qDebug("before"); });
+    QVERIFY(QDir(QStringLiteral("log")).removeRecursively());
+    captureStdout([] { qDebug("after"); });
+    QVERIFY(logBytes().startsWith("\n\r["));
+    QVERIFY(logBytes().endsWith("Content:after"));
+    QVERIFY(!logBytes().contains("before"));
+}
+
+void tst_LogMessageHandler::messageDuringStaticDestruction()
+{
+    QProcess helper;
+    helper.setWorkingDirectory(dir->path());
+    helper.start(QStringLiteral(CORVIN_LOG_AT_EXIT), QStringList());
+    QVERIFY(helper.waitForFinished(30000));
+    QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(helper.exitCode(), 0);
+    QFile file(dir->filePath(QStringLiteral("log/log20261208093000.log")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QVERIFY(bytes.contains("Content:logged in main"));
+    QVERIFY2(bytes.endsWith("Content:logged during static destruction"), bytes.constData());
 }
 
 class LoggingThread : public QThread

@@ -519,6 +519,11 @@ void tst_PrepareCourse::fullDiskFailsThenRetrySucceeds()
                      .filter(QRegularExpression(QStringLiteral("^复制失败: QSet\\(.*%1")
                                                         .arg(QRegularExpression::escape(source))))
                      .isEmpty());
+    // The set of failed files, then the reason on a line of its own.
+    const QStringList lines = capture.texts();
+    const int failedAt = lines.indexOf(QRegularExpression(QStringLiteral("复制失败: QSet.*")));
+    QVERIFY(lines.value(failedAt + 1).startsWith(QStringLiteral("复制失败原因: ")));
+    QVERIFY(lines.value(failedAt + 1).endsWith(QStringLiteral("\"No space left on device\"")));
     QCOMPARE(server.requests(replacePath).size(), 0);
     QCOMPARE(TestSupport::filesBelow(download), downloadBefore);
 
