@@ -22,11 +22,12 @@ void LogFile::close()
     openedPath.clear();
 }
 
-bool LogFile::isCurrent(const QString &path) const
+bool LogFile::isCurrent(const QString &path)
 {
     if (handle < 0 || path != openedPath)
         return false;
-    // The name is looked up again: the folder may be gone, or the working directory another.
+    // The name is looked up again: the folder may be gone (with the file's last name), or a test
+    // may have moved to another working directory. Records of a batch look once for all.
     struct stat info;
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 && quint64(info.st_dev) == device
             && quint64(info.st_ino) == inode;

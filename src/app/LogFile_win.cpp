@@ -1,5 +1,7 @@
 #include "LogFile.h"
 
+#include "util/FileUtils.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -10,20 +12,6 @@ namespace {
 HANDLE nativeHandle(qintptr handle)
 {
     return reinterpret_cast<HANDLE>(handle);
-}
-
-QString fullPathOf(const QString &path)
-{
-    const std::wstring relative = QDir::toNativeSeparators(path).toStdWString();
-    std::wstring buffer(MAX_PATH, L'\0');
-    DWORD length = GetFullPathNameW(relative.c_str(), DWORD(buffer.size()), &buffer[0], nullptr);
-    if (length >= buffer.size()) {
-        buffer.resize(length);
-        length = GetFullPathNameW(relative.c_str(), DWORD(buffer.size()), &buffer[0], nullptr);
-    }
-    return length > 0 && length < buffer.size()
-            ? QString::fromWCharArray(buffer.data(), int(length))
-            : QString();
 }
 
 } // namespace
@@ -41,9 +29,9 @@ void LogFile::close()
     openedPath.clear();
 }
 
-bool LogFile::isCurrent(const QString &path) const
+bool LogFile::isCurrent(const QString &path)
 {
-    if (handle == -1 || path != openedPath || fullPathOf(path) != fullPath)
+    if (handle == -1 || path != openedPath || FileUtils::extendedPath(path) != fullPath)
         return false;
     // A file deleted while open stays until its last handle closes; the name is gone already.
     FILE_STANDARD_INFO standard;
@@ -58,11 +46,11 @@ bool LogFile::open(const QString &path, QString *error)
     const QString folder = QFileInfo(path).path();
     if (!QFileInfo::exists(folder))
         QDir().mkpath(folder);
-    const QString full = fullPathOf(path);
     // Others may read, rename and delete the file while it is open: a support engineer copying
     // the log, or the log folder removed mid-run. Not inherited by the student client.
-    const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(full.utf16()),
-                                    FILE_APPEND_DATA | SYNCHRONIZE,
+    const QString full = FileUtils::extendedPath(path);
+    const std::wstring name = full.toStdWString();
+    const HANDLE file = CreateFileW(name.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -70,8 +58,8 @@ bool LogFile::open(const QString &path, QString *error)
         return false;
     }
     handle = reinterpret_cast<qintptr>(file);
-    fullPath = full;
     openedPath = path;
+    fullPath = full;
     return true;
 }
 

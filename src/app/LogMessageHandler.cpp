@@ -1,5 +1,6 @@
 #include "LogMessageHandler.h"
 
+#include "app/LogBatch.h"
 #include "app/LogFile.h"
 
 #include <QDateTime>
@@ -12,11 +13,18 @@ QMutex &logMutex = *new QMutex;
 
 namespace {
 
-void printLine(const QByteArray &bytes)
+void printLine(const QByteArray &bytes, bool flush = true)
 {
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     std::fputc('\n', stdout);
-    std::fflush(stdout);
+    if (flush)
+        std::fflush(stdout);
+}
+
+LogFile &logFile()
+{
+    static LogFile *const file = new LogFile; // outlives static destruction too
+    return *file;
 }
 
 // The build passes full source paths; the record names the file alone.
@@ -58,16 +66,22 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     Q_UNUSED(type)
     // Nothing below may emit a Qt message: the mutex is not re-entrant.
     QMutexLocker locker(&logMutex);
-    static LogFile *const file = new LogFile;
+    const bool defer = LogBatch::isOpen();
 
     // UTF-8 in the file and on the console, not the system's code page: on Windows that would
     // turn Chinese names into "?".
     const QByteArray text = msg.toUtf8();
-    printLine(text);
+    printLine(text, !defer);
 
-    // "\n\r[time]%1 %2  Line:%3  \r\nContent:%4", written in one piece.
-    QByteArray record;
-    record.reserve(text.size() + 256);
+    // "\n\r[time]%1 %2  Line:%3  \r\nContent:%4", written in one piece. The buffer keeps its
+    // memory from one record to the next.
+    static QByteArray *const buffer = [] {
+        auto *bytes = new QByteArray;
+        bytes->reserve(4096);
+        return bytes;
+    }();
+    QByteArray &record = *buffer;
+    record.resize(0);
     record.append("\n\r[");
     appendTime(&record);
     record.append(']')
@@ -80,6 +94,15 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
             .append(text);
 
     QString error;
-    if (!file->append(QStringLiteral("log/log%1.log").arg(runTimestamp), record, &error))
+    if (!logFile().append(QStringLiteral("log/log%1.log").arg(runTimestamp), record, defer, &error))
+        printLine(error.toUtf8());
+}
+
+void flushLog()
+{
+    QMutexLocker locker(&logMutex);
+    std::fflush(stdout);
+    QString error;
+    if (!logFile().flush(&error))
         printLine(error.toUtf8());
 }

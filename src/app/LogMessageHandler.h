@@ -11,7 +11,10 @@ extern QString &runTimestamp;
 extern QMutex &logMutex;
 
 // Echoes each message to standard output and appends one record to log/log<runTimestamp>.log
-// under the working directory.
+// under the working directory. Within a LogBatch the records of its thread may wait in memory
+// until the batch ends.
 void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg);
+// Writes the records that wait; the file's error text on the console when they cannot be.
+void flushLog();
 
 #endif // LOGMESSAGEHANDLER_H

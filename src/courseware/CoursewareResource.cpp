@@ -1,5 +1,7 @@
 #include "CoursewareResource.h"
 
+#include "app/DebugLine.h"
+#include "app/LogBatch.h"
 #include "config/AppContext.h"
 #include "config/PathUtils.h"
 #include "courseware/ResourceCheck.h"
@@ -91,8 +93,25 @@ void CoursewareResource::on_CoursewareResource_2(QString body)
 }
 
 namespace {
-// A courseware's check writes its lines as one block, whatever the other checks log meanwhile.
+
+// A file's two lines stay together, whatever the other checks log meanwhile.
 QMutex checkLogMutex;
+
+void logChecked(const ResourceCheck::File &file)
+{
+    QMutexLocker locker(&checkLogMutex);
+    if (file.outcome == ResourceCheck::Outcome::Stopped)
+        return;
+    if (file.outcome == ResourceCheck::Outcome::RefusedPath) {
+        qDebug() << "[CoursewareResource][checkDisk]"
+                 << "路径越出课件目录, 未读取:" << file.path;
+        return;
+    }
+    corvinDebugLine() << file.path << file.digest;
+    corvinDebugLine() << file.path << " 本地计算md5 :" << file.digest
+                      << "服务端md5: " << file.announced;
+}
+
 } // namespace
 
 void CoursewareResource::startCheck()
@@ -138,6 +157,13 @@ void CoursewareResource::checkDisk()
     fileCheck.reset(new ResourceCheck(downloadFolder(), flowConfList, resourceElements,
                                       useCache ? &DigestCache::shared() : nullptr));
     runningCheck = fileCheck.get();
+    // Each file's lines are written as soon as it and those before it are done, in list order,
+    // while the others are still hashed.
+    fileCheck->setResultHandler([this](int from, int to) {
+        const LogBatch batch;
+        for (int i = from; i < to; ++i)
+            logChecked(fileCheck->files().at(i));
+    });
     // The files of every courseware share the global pool's threads, so a single large
     // courseware uses every core. The last file ends the check.
     fileCheck->start(QThreadPool::globalInstance(), [this] { finishCheck(); });
@@ -159,7 +185,6 @@ qint64 CoursewareResource::checkedBytes() const
 // lists, whichever thread hashed each file.
 void CoursewareResource::finishCheck()
 {
-    QMutexLocker locker(&checkLogMutex);
     if (FileUtils::stopRequested()) {
         // The program is ending: what was not hashed says nothing about the files.
         ready = false;
@@ -170,22 +195,12 @@ void CoursewareResource::finishCheck()
     }
     QSet<QString> failedPaths;
     for (const ResourceCheck::File &file : fileCheck->files()) {
-        if (file.outcome == ResourceCheck::Outcome::RefusedPath) {
-            qDebug() << "[CoursewareResource][checkDisk]"
-                     << "路径越出课件目录, 未读取:" << file.path;
-            failedPaths.insert(file.path);
-            continue;
-        }
-        qDebug() << file.path << file.digest;
-        qDebug() << file.path << " 本地计算md5 :" << file.digest << "服务端md5: " << file.announced;
         if (file.outcome != ResourceCheck::Outcome::Passed)
             failedPaths.insert(file.path);
     }
-    if (useCache) {
+    if (useCache)
         qDebug() << "校验课件缓存:" << fileCheck->fromCache() << "/" << fileCheck->files().size()
                  << "个文件未重新计算";
-        DigestCache::shared().save();
-    }
     if (!failedPaths.isEmpty()) {
         qDebug() << failedPaths;
         ready = false;
@@ -195,7 +210,12 @@ void CoursewareResource::finishCheck()
         ready = true;
     }
     qDebug() << "校验课件结束";
+    const bool save = useCache;
     checkDone.reportFinished();
+    // The window need not wait for the cache file; this object is not touched any more, and its
+    // destruction waits for the check to end, this saving included.
+    if (save)
+        DigestCache::shared().save();
 }
 
 void CoursewareResource::on_CheckMD5Finished()
@@ -227,7 +247,7 @@ QString firstVisibleFileBelow(const QString &folder)
 
 void logStart(const ResourceCopy::File &file)
 {
-    qDebug() << "copy File ++ " << file.source << file.destination;
+    corvinDebugLine() << "copy File ++ " << file.source << file.destination;
 }
 
 // Every file counts as handled, whatever its outcome.
@@ -236,8 +256,8 @@ void logEnd(const ResourceCopy::File &file)
     switch (file.outcome) {
     case ResourceCopy::Outcome::Copied:
     case ResourceCopy::Outcome::Failed:
-        qDebug() << (file.flow ? "copy File --" : "copy File -- ") << file.source
-                 << file.destination;
+        corvinDebugLine() << (file.flow ? "copy File --" : "copy File -- ") << file.source
+                          << file.destination;
         break;
     case ResourceCopy::Outcome::RefusedPath:
         qDebug() << "[CoursewareResource][copyToLocalResourcePath]:"

@@ -2,12 +2,11 @@
 
 #include "util/DigestCache.h"
 #include "util/FileIdentity.h"
+#include "util/FileReader.h"
 #include "util/FileUtils.h"
 #include "util/Md5.h"
 #include "util/SafePath.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QThreadPool>
 #include <QtConcurrent>
 
@@ -28,6 +27,11 @@ ResourceCheck::ResourceCheck(const QString &folder, const QVector<ResourceElemen
     }
 }
 
+namespace {
+// Up to this many files, each is sized before any is read.
+const int maxFilesSizedUpFront = 1000;
+} // namespace
+
 ResourceCheck::~ResourceCheck()
 {
     if (started)
@@ -38,8 +42,12 @@ QFuture<void> ResourceCheck::start(QThreadPool *pool, std::function<void()> when
 {
     started = true;
     this->whenDone = std::move(whenDone);
+    fileDone.reset(new std::atomic<bool>[size_t(checked.size())]);
+    for (int i = 0; i < checked.size(); ++i)
+        fileDone[size_t(i)] = false;
     done.reportStarted();
     const QFuture<void> future = done.future();
+    sizedUpFront = checked.size() <= maxFilesSizedUpFront;
     if (checked.isEmpty()) {
         finish();
         return future;
@@ -58,16 +66,23 @@ void ResourceCheck::run()
     start(QThreadPool::globalInstance()).waitForFinished();
 }
 
+qint64 ResourceCheck::totalBytes() const
+{
+    const int sized = filesSized;
+    const qint64 bytes = bytesTotal;
+    if (sized == 0 || sized >= checked.size())
+        return bytes;
+    // The files not opened yet are taken to be as large as those opened so far, on average.
+    return bytes + bytes / sized * (checked.size() - sized);
+}
+
 void ResourceCheck::work()
 {
-    // The sizes first, so that the progress has its whole before any file is read.
-    for (int i = nextSize++; i < checked.size(); i = nextSize++) {
-        File &file = checked[i];
-        if (file.outcome != Outcome::RefusedPath) {
-            file.size = QFileInfo(file.path).size();
-            bytesTotal += file.size;
-        }
-    }
+    // With a few files (large video, typically), their sizes first, so that the progress has its
+    // whole before any file is read. A web-style courseware of many small files is sized as its
+    // files are opened: a look at each file beforehand would cost as much as hashing it.
+    for (int i = nextSize++; sizedUpFront && i < checked.size(); i = nextSize++)
+        sizeFile(checked[i], FileUtils::fileSize(checked[i].path));
     std::vector<char> buffer;
     for (int i = next++; i < checked.size(); i = next++) {
         File &file = checked[i];
@@ -80,9 +95,36 @@ void ResourceCheck::work()
             file.digest = FileUtils::unreadableMd5();
             file.fromCache = false;
         }
+        fileDone[size_t(i)] = true;
+        report(false);
     }
-    if (--workersLeft == 0)
+    if (--workersLeft == 0) {
+        report(true);
         finish();
+    }
+}
+
+// Whoever holds the turn reports every file that is done, in order, while the others go on
+// hashing; the last worker waits for its turn, so nothing is left over.
+void ResourceCheck::report(bool wait)
+{
+    if (!results)
+        return;
+    if (wait)
+        reportMutex.lock();
+    else if (!reportMutex.tryLock())
+        return;
+    const int from = reported;
+    while (reported < checked.size() && fileDone[size_t(reported)])
+        ++reported;
+    if (reported > from) {
+        try {
+            results(from, reported);
+        } catch (...) {
+            // A handler that failed changes no result, and the check still ends.
+        }
+    }
+    reportMutex.unlock();
 }
 
 void ResourceCheck::finish()
@@ -94,20 +136,34 @@ void ResourceCheck::finish()
 
 void ResourceCheck::checkFile(File &file, std::vector<char> &buffer)
 {
-    if (file.outcome == Outcome::RefusedPath || FileUtils::stopRequested())
+    if (file.outcome == Outcome::RefusedPath) {
+        if (!sizedUpFront)
+            sizeFile(file, 0);
+        return;
+    }
+    if (FileUtils::stopRequested())
         return;
     qint64 counted = 0;
-    QFile in(file.path);
-    if (!in.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        file.outcome = QFileInfo::exists(file.path) ? Outcome::Unreadable : Outcome::Missing;
-    } else {
-        const FileIdentity before = FileIdentity::of(in);
+    FileReader in;
+    switch (in.open(file.path)) {
+    case FileReader::Missing:
+        file.outcome = Outcome::Missing;
+        if (!sizedUpFront)
+            sizeFile(file, 0);
+        break;
+    case FileReader::Unreadable:
+        file.outcome = Outcome::Unreadable;
+        if (!sizedUpFront)
+            sizeFile(file, 0);
+        break;
+    case FileReader::Ok: {
+        if (!sizedUpFront)
+            sizeFile(file, in.identity().size);
         if (cache) {
-            file.digest = cache->lookup(file.path, before);
+            file.digest = cache->lookup(file.path, in.identity());
             file.fromCache = !file.digest.isEmpty();
         }
         if (!file.fromCache) {
-            FileUtils::adviseSequentialRead(in);
             const qint64 hashedAt = FileIdentity::now();
             const auto heard = [this, &counted](qint64 chunk) {
                 counted += chunk;
@@ -115,20 +171,22 @@ void ResourceCheck::checkFile(File &file, std::vector<char> &buffer)
                 if (progress)
                     progress(chunk);
             };
-            file.digest = FileUtils::md5Hex(&in, heard, &buffer);
+            file.digest = in.md5Hex(&buffer, heard);
             if (FileUtils::stopRequested()) {
                 file.digest.clear();
                 return; // Stopped
             }
             // Kept only when nothing changed the file while it was read.
-            if (cache && !file.digest.isEmpty() && FileIdentity::of(in) == before)
-                cache->store(file.path, before, file.digest, hashedAt);
+            if (cache && !file.digest.isEmpty() && in.unchanged())
+                cache->store(file.path, in.identity(), file.digest, hashedAt);
         }
         if (file.digest.isEmpty())
             file.outcome = Outcome::Unreadable;
         else
             file.outcome = Md5::sameDigest(file.announced, file.digest) ? Outcome::Passed
                                                                         : Outcome::Differs;
+        break;
+    }
     }
     bytesDone += qMax<qint64>(0, file.size - counted);
     if (file.outcome == Outcome::Missing || file.outcome == Outcome::Unreadable) {
@@ -137,6 +195,15 @@ void ResourceCheck::checkFile(File &file, std::vector<char> &buffer)
         if (Md5::sameDigest(file.announced, file.digest))
             file.outcome = Outcome::Passed;
     }
+}
+
+void ResourceCheck::sizeFile(File &file, qint64 size)
+{
+    if (file.outcome != Outcome::RefusedPath) {
+        file.size = size;
+        bytesTotal += size;
+    }
+    ++filesSized;
 }
 
 int ResourceCheck::fromCache() const

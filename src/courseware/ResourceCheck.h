@@ -5,11 +5,13 @@
 
 #include <QFuture>
 #include <QFutureInterface>
+#include <QMutex>
 #include <QString>
 #include <QVector>
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 class DigestCache;
 class QThreadPool;
@@ -50,6 +52,13 @@ public:
 
     // Hears the bytes of each chunk read, on the thread that read it.
     void setProgressHandler(std::function<void(qint64)> handler) { progress = std::move(handler); }
+    // Hears that the files from `from` up to `to` (not included) have their results, in list
+    // order while the check goes on: on whichever pool thread has them, one call at a time.
+    // Every call is made before the future ends.
+    void setResultHandler(std::function<void(int from, int to)> handler)
+    {
+        results = std::move(handler);
+    }
 
     // Starts the check on the pool and returns; the future ends when every file has its result,
     // after `whenDone` has run on the thread that checked the last file. Call once.
@@ -57,8 +66,9 @@ public:
     // start() on the global pool, then waits.
     void run();
 
-    // Read at any time: the size of the files found, and how much of it is done.
-    qint64 totalBytes() const { return bytesTotal; }
+    // Read at any time: the size of the files, and how much of it is done. With many files
+    // the size is an estimate until every file has been opened.
+    qint64 totalBytes() const;
     qint64 doneBytes() const { return bytesDone; }
 
     // Once the future has ended.
@@ -71,6 +81,8 @@ private:
     Q_DISABLE_COPY(ResourceCheck)
 
     void work();
+    void sizeFile(File &file, qint64 size);
+    void report(bool wait);
     void finish();
     void checkFile(File &file, std::vector<char> &buffer);
 
@@ -78,10 +90,16 @@ private:
     DigestCache *cache = nullptr;
     std::function<void(qint64)> progress;
     std::function<void()> whenDone;
+    std::function<void(int, int)> results;
+    std::unique_ptr<std::atomic<bool>[]> fileDone;
+    QMutex reportMutex;
+    int reported = 0; // files handed to `results`, under reportMutex
     std::atomic<int> nextSize {0};
     std::atomic<int> next {0};
     std::atomic<int> workersLeft {0};
-    std::atomic<qint64> bytesTotal {0};
+    bool sizedUpFront = true;
+    std::atomic<qint64> bytesTotal {0}; // of the files sized so far
+    std::atomic<int> filesSized {0};
     std::atomic<qint64> bytesDone {0};
     QFutureInterface<void> done;
     bool started = false;

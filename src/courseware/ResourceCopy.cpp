@@ -1,5 +1,6 @@
 #include "ResourceCopy.h"
 
+#include "app/LogBatch.h"
 #include "config/PathUtils.h"
 #include "util/FileUtils.h"
 #include "util/SafePath.h"
@@ -123,6 +124,8 @@ bool ResourceCopy::run()
 
     std::atomic<int> next {0};
     const auto work = [this, &next] {
+        // What the handlers log for a run of files goes out together.
+        const LogBatch batch;
         for (int i = next++; i < planned.size(); i = next++)
             copy(planned[i]);
     };

@@ -55,6 +55,7 @@ void DigestCache::load()
         entry.identity.valid = a.size() == 6 && sizeOk && modifiedOk && changedOk
                 && !entry.identity.volume.isEmpty() && !entry.identity.fileId.isEmpty()
                 && Md5::isDigestText(entry.digest);
+        entry.fromFile = true;
         if (entry.identity.valid)
             entries.insert(it.key(), entry);
     }
@@ -99,16 +100,41 @@ void DigestCache::store(const QString &file, const FileIdentity &identity, const
         return;
     entry.identity = identity;
     entry.digest = digest;
+    entry.fromFile = false;
     dirty = true;
 }
+
+namespace {
+
+void appendJsonString(QByteArray *out, const QString &text)
+{
+    out->append('"');
+    for (const char c : text.toUtf8()) {
+        if (c == '"' || c == '\\') {
+            out->append('\\').append(c);
+        } else if (uchar(c) < 0x20) {
+            static const char hex[] = "0123456789abcdef";
+            out->append("\\u00").append(hex[uchar(c) >> 4]).append(hex[uchar(c) & 15]);
+        } else {
+            out->append(c);
+        }
+    }
+    out->append('"');
+}
+
+} // namespace
 
 bool DigestCache::save()
 {
     QMutexLocker locker(&mutex);
     if (!loaded)
         load();
+    // What the file brought along is looked at once; what this run stored was there.
     for (auto it = entries.begin(); it != entries.end();) {
-        if (QFileInfo::exists(it.key())) {
+        if (!it->fromFile) {
+            ++it;
+        } else if (QFileInfo::exists(it.key())) {
+            it->fromFile = false;
             ++it;
         } else {
             it = entries.erase(it);
@@ -118,21 +144,33 @@ bool DigestCache::save()
     if (!dirty)
         return true;
 
-    QJsonObject files;
+    // Written out by hand: building a QJsonObject of many thousand entries takes quadratic time.
+    QByteArray json;
+    json.reserve(entries.size() * 200 + 100);
+    json.append("{\"format\":");
+    appendJsonString(&json, formatName);
+    json.append(",\"version\":").append(QByteArray::number(formatVersion)).append(",\"files\":{");
+    bool first = true;
     for (auto it = entries.constBegin(); it != entries.constEnd(); ++it) {
         const FileIdentity &id = it->identity;
-        files.insert(it.key(),
-                     QJsonArray {id.volume, id.fileId, QString::number(id.size),
-                                 QString::number(id.modified), QString::number(id.changed),
-                                 it->digest});
+        if (!first)
+            json.append(',');
+        first = false;
+        appendJsonString(&json, it.key());
+        json.append(":[");
+        appendJsonString(&json, id.volume);
+        json.append(',');
+        appendJsonString(&json, id.fileId);
+        for (const qint64 number : {id.size, id.modified, id.changed})
+            json.append(",\"").append(QByteArray::number(number)).append('"');
+        json.append(',');
+        appendJsonString(&json, it->digest);
+        json.append(']');
     }
-    const QJsonObject root {{QStringLiteral("format"), formatName},
-                            {QStringLiteral("version"), formatVersion},
-                            {QStringLiteral("files"), files}};
+    json.append("}}");
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write(QJsonDocument(root).toJson(QJsonDocument::Compact)) < 0 || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || file.write(json) < 0 || !file.commit())
         return false;
     dirty = false;
     return true;

@@ -42,6 +42,7 @@ private:
     {
         FileIdentity identity;
         QString digest;
+        bool fromFile = false; // read from the file and not yet seen to exist
     };
 
     void load();

@@ -13,8 +13,12 @@
 
 FileIdentity FileIdentity::of(const QFile &file)
 {
+    return ofDescriptor(const_cast<QFile &>(file).handle());
+}
+
+FileIdentity FileIdentity::ofDescriptor(int fd)
+{
     FileIdentity identity;
-    const int fd = const_cast<QFile &>(file).handle();
     if (fd < 0)
         return identity;
 #ifdef Q_OS_WIN
@@ -42,6 +46,7 @@ FileIdentity FileIdentity::of(const QFile &file)
                 = QString::number((quint64(older.nFileIndexHigh) << 32) | older.nFileIndexLow);
     }
     identity.size = standard.EndOfFile.QuadPart;
+    identity.regularFile = !standard.Directory;
     identity.modified = basic.LastWriteTime.QuadPart;
     identity.changed = basic.ChangeTime.QuadPart;
 #else
@@ -51,6 +56,7 @@ FileIdentity FileIdentity::of(const QFile &file)
     identity.volume = QString::number(quint64(info.st_dev));
     identity.fileId = QString::number(quint64(info.st_ino));
     identity.size = info.st_size;
+    identity.regularFile = S_ISREG(info.st_mode);
     identity.modified = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
     identity.changed = qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
 #endif

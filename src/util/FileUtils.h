@@ -28,6 +28,8 @@ public:
     static QString resolvePath(const QString &path);
     // True for folders as well as files.
     static bool fileExists(const QString &path);
+    // The size of the file at path (taken as it is), 0 when there is none.
+    static qint64 fileSize(const QString &path);
     Q_INVOKABLE static bool exists(QString fileName);
 
     // One level only: fails when the parent folder is missing.

@@ -14,6 +14,25 @@
 
 #if defined(CORVIN_MD5_LIBCRYPTO)
 
+namespace {
+
+// Fetched once: OpenSSL 3 would look the algorithm up in its provider store at every digest,
+// which costs more than hashing a small file.
+const EVP_MD *md5Algorithm()
+{
+#if OPENSSL_VERSION_NUMBER >= 0x30000000L
+    static const EVP_MD *const algorithm = [] {
+        const EVP_MD *fetched = EVP_MD_fetch(nullptr, "MD5", nullptr);
+        return fetched ? fetched : EVP_md5();
+    }();
+    return algorithm;
+#else
+    return EVP_md5();
+#endif
+}
+
+} // namespace
+
 struct Md5::Private
 {
     EVP_MD_CTX *context = EVP_MD_CTX_new();
@@ -21,7 +40,7 @@ struct Md5::Private
 
 Md5::Md5() : d(new Private)
 {
-    EVP_DigestInit_ex(d->context, EVP_md5(), nullptr);
+    EVP_DigestInit_ex(d->context, md5Algorithm(), nullptr);
 }
 
 Md5::~Md5()
