@@ -1,12 +1,19 @@
 #include "BenchCommon.h"
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QTextStream>
+#include <QThread>
 
 #include <cstdio>
 #ifdef Q_OS_LINUX
 #include <unistd.h>
 #endif
+#include <memory>
 #include <vector>
 
 namespace Bench {
@@ -91,6 +98,72 @@ bool writeFile(const QString &path, qint64 bytes, quint32 seed)
         left -= chunk;
     }
     return true;
+}
+
+bool writeTree(const QString &folder, int count, qint64 bytes, int folders, quint32 seed,
+               Tree *tree)
+{
+    static const char *const types[] = {"image", "audio", "video", "anim"};
+    tree->folder = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    for (int f = 0; f < count; ++f) {
+        const int group = f % qMax(1, folders);
+        const QString type = QLatin1String(types[group % 4]);
+        ResourceElement element;
+        element.localPath = QStringLiteral("%1%2/f%3.bin").arg(type).arg(group).arg(f);
+        element.fileType = type;
+        const QString path = tree->folder + element.localPath;
+        if (f < folders && !QDir().mkpath(QFileInfo(path).path()))
+            return false;
+        if (!writeFile(path, bytes, seed + quint32(f)))
+            return false;
+        QFile file(path);
+        QCryptographicHash hash(QCryptographicHash::Md5);
+        if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+            return false;
+        element.fileMd5 = QString::fromLatin1(hash.result().toHex());
+        (group == 0 && f % 4 == 0 ? tree->flow : tree->resources).append(element);
+        tree->files << path;
+        tree->bytes += bytes;
+    }
+    return true;
+}
+
+qint64 md5sumRun(const QStringList &files, int processes, bool *ok)
+{
+    std::vector<std::unique_ptr<QProcess>> runs;
+    QElapsedTimer timer;
+    timer.start();
+    const int share = (files.size() + processes - 1) / processes;
+    for (int p = 0; p < processes; ++p) {
+        runs.emplace_back(new QProcess);
+        runs.back()->setStandardOutputFile(QProcess::nullDevice());
+        runs.back()->start(QStringLiteral("md5sum"), files.mid(p * share, share));
+    }
+    *ok = true;
+    for (auto &run : runs)
+        *ok = run->waitForFinished(-1) && run->exitStatus() == QProcess::NormalExit
+                && run->exitCode() == 0 && *ok;
+    return timer.nsecsElapsed();
+}
+
+void profileTimed(bool on)
+{
+    const QString control = qEnvironmentVariable("CORVIN_BENCH_PERF_CTL");
+    const QString ack = qEnvironmentVariable("CORVIN_BENCH_PERF_ACK");
+    if (control.isEmpty())
+        return;
+    QFile fifo(control);
+    if (fifo.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        fifo.write(on ? "enable\n" : "disable\n");
+    fifo.close();
+    QFile answer(ack);
+    if (!ack.isEmpty() && answer.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        answer.read(5);
+}
+
+void letFilesSettle()
+{
+    QThread::msleep(2100);
 }
 
 void warmCache(const QStringList &files)

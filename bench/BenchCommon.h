@@ -5,6 +5,9 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QVector>
+
+#include "courseware/ResourceElement.h"
 
 // Helpers shared by the benchmark sections. A section is a function taking the options that
 // follow its name on the command line and returning the process exit code.
@@ -34,6 +37,30 @@ bool writeFile(const QString &path, qint64 bytes, quint32 seed);
 // Writes what is pending to disk, then reads the files once so that the timed passes find them
 // in the page cache.
 void warmCache(const QStringList &files);
+
+// A courseware tree below `folder`: `count` files of `bytes` each, spread over `folders` type
+// folders ("image0", "audio1", ...; every fourth file of the first folder a flow file), with
+// the resource lists that name them and their digests.
+struct Tree
+{
+    QString folder; // ends in "/"
+    QVector<ResourceElement> flow;
+    QVector<ResourceElement> resources;
+    QStringList files;
+    qint64 bytes = 0;
+};
+bool writeTree(const QString &folder, int count, qint64 bytes, int folders, quint32 seed,
+               Tree *tree);
+// md5sum over the files in `processes` processes at once (as xargs -P would); wall time in ns.
+qint64 md5sumRun(const QStringList &files, int processes, bool *ok);
+// Waits until the newest file written is older than the digest cache's settle window, as the
+// files of a distribution that ended earlier are.
+void letFilesSettle();
+
+// Under `perf record --delay=-1 --control fifo:CTL,ACK` with CORVIN_BENCH_PERF_CTL=CTL and
+// CORVIN_BENCH_PERF_ACK=ACK in the environment: samples are taken only between
+// profileTimed(true) and profileTimed(false), the timed passes, not the set-up.
+void profileTimed(bool on);
 
 // Log lines of the code under test are not part of what is measured.
 void silenceLog();

@@ -113,24 +113,6 @@ qint64 verifyAll(const Download &download, int *passed, double *blockedMs)
     return ns;
 }
 
-// md5sum over the files in `processes` processes at once (as xargs -P would); wall time in ns.
-qint64 md5sumRun(const QStringList &files, int processes, bool *ok)
-{
-    std::vector<std::unique_ptr<QProcess>> runs;
-    QElapsedTimer timer;
-    timer.start();
-    const int share = (files.size() + processes - 1) / processes;
-    for (int p = 0; p < processes; ++p) {
-        runs.emplace_back(new QProcess);
-        runs.back()->start(QStringLiteral("md5sum"), files.mid(p * share, share));
-    }
-    *ok = true;
-    for (auto &run : runs)
-        *ok = run->waitForFinished(-1) && run->exitStatus() == QProcess::NormalExit
-                && run->exitCode() == 0 && *ok;
-    return timer.nsecsElapsed();
-}
-
 struct Figures
 {
     qint64 ours = 0;

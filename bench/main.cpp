@@ -8,6 +8,7 @@
 #include "BenchCommon.h"
 #include "CopyBench.h"
 #include "HashBench.h"
+#include "SmallFilesBench.h"
 #include "VerifyBench.h"
 
 #include <QCoreApplication>
@@ -28,6 +29,11 @@ const Bench::Section sections[] = {
          "resource copy vs cp -r, GUI-thread block (--size MiB, --file-size MiB, --rounds N, "
          "--dir PATH, --keep)",
          &Bench::runCopy},
+        {"small",
+         "many small files as a teacher's run meets them, log file included: verification vs "
+         "md5sum -P2, copy vs cp -r (--files N, --file-kib KiB, --folders N, --rounds N, --dir "
+         "PATH, --keep)",
+         &Bench::runSmallFiles},
 };
 
 void usage()

@@ -40,21 +40,6 @@ void AppContext::reloadSettings()
     settings = new QSettings(settingsPath(), QSettings::IniFormat);
 }
 
-namespace {
-
-QString versionInFolder(const QString &appData, const QString &client)
-{
-    QDir dir(appData);
-    // A missing client folder leaves the QDir where it was; the path comes from there.
-    dir.cd(client);
-    QSettings clientSettings(dir.absolutePath() + QStringLiteral("/config.ini"),
-                             QSettings::IniFormat);
-    clientSettings.beginGroup(QStringLiteral("Server"));
-    return clientSettings.value(QStringLiteral("version"), QString()).toString();
-}
-
-} // namespace
-
 QString AppContext::appDataPath()
 {
     const QString value
@@ -66,78 +51,16 @@ QString AppContext::appDataPath()
     return value;
 }
 
-bool AppContext::isNewClientVersion(const QString &version)
-{
-    const QStringList parts = version.split(QLatin1Char('.'));
-    const int major = parts.value(0).toInt();
-    const int minor = parts.size() > 1 ? parts.at(1).toInt() : 0;
-    return major > 0 || minor > 9;
-}
-
-QString AppContext::readClientVersion(const QString &appData, int channel)
-{
-    if (channel == 1) {
-        const QString atrium = versionInFolder(appData, QStringLiteral("atrium"));
-        if (!atrium.isEmpty())
-            return atrium;
-    }
-    return versionInFolder(appData, QStringLiteral("heron"));
-}
-
-QString AppContext::clientVersion()
-{
-    return readClientVersion(appDataPath(), channelId);
-}
-
-QString AppContext::clientExecutablePath()
+StudentClient AppContext::studentClient()
 {
     // One reading of the channel and of APPDATA for the whole answer.
     const int channel = channelId;
     const QString appData = appDataPath();
-    QDir dir(appData);
-    if (channel == 0) {
-        dir.cd(QStringLiteral("heron"));
-        return dir.absolutePath() + QStringLiteral("/run.bat");
+    QMutexLocker locker(&clientMutex);
+    if (channel != clientChannel || appData != clientAppData) {
+        client = StudentClient::forChannel(channel, appData);
+        clientChannel = channel;
+        clientAppData = appData;
     }
-    if (channel == 1) {
-        const QString version = readClientVersion(appData, channel);
-        if (!version.isEmpty() && isNewClientVersion(version)) {
-            dir.cd(QStringLiteral("heron"));
-            return dir.absolutePath() + QStringLiteral("/run.bat");
-        }
-        dir.cd(QStringLiteral("atrium"));
-        dir.cd(QStringLiteral("bin"));
-        return dir.absolutePath() + QStringLiteral("/Lectern.exe");
-    }
-    return appData;
-}
-
-QString AppContext::resourceBase(const QString &appData, int channel, bool *found)
-{
-    QDir dir(appData);
-    bool entered = false;
-    if (channel == 0) {
-        entered = dir.cd(QStringLiteral("heron"));
-    } else if (channel == 1) {
-        const QString version = readClientVersion(appData, channel);
-        if (!version.isEmpty() && isNewClientVersion(version))
-            entered = dir.cd(QStringLiteral("heron"));
-        else
-            entered = dir.cd(QStringLiteral("atrium"));
-    }
-    if (found)
-        *found = entered;
-    return dir.absolutePath();
-}
-
-QString AppContext::clientResourcePath()
-{
-    return resourceBase(appDataPath(), channelId, nullptr) + QStringLiteral("/resource/");
-}
-
-QString AppContext::clientFolder()
-{
-    bool found = false;
-    const QString folder = resourceBase(appDataPath(), channelId, &found);
-    return found ? folder : QString();
+    return client;
 }

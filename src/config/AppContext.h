@@ -1,6 +1,8 @@
 #ifndef APPCONTEXT_H
 #define APPCONTEXT_H
 
+#include "config/StudentClient.h"
+
 #include <QMutex>
 #include <QString>
 
@@ -22,22 +24,24 @@ public:
 
     void setToken(QString value) { token = value; }
 
-    // Student-client locations for channelId. Each call makes its own QDir and QSettings, so
-    // pool threads may call them while the GUI thread does too.
-    // Version text of the channel's client ("Server"/"version" of its config.ini), "" if none.
-    QString clientVersion();
-    // The file to start for the channel.
-    QString clientExecutablePath();
-    // The channel's resource folder, always ending in "/".
-    QString clientResourcePath();
-    // The channel's client folder, "" when there is none (no channel, or the folder is
-    // missing and clientResourcePath() has fallen back to the application-data folder).
-    QString clientFolder();
-    bool clientInstalled() { return !clientFolder().isEmpty(); }
+    // The student client of channelId, decided once per run: every reader of the run sees the
+    // same client, version and layout, also when its config.ini changes meanwhile. Decided
+    // afresh only when the channel or APPDATA differ (the tests change both).
+    StudentClient studentClient();
+    // Its parts, as the windows and the copy read them.
+    QString clientVersion() { return studentClient().version; }
+    QString clientExecutablePath() { return studentClient().executable; }
+    // Always ends in "/".
+    QString clientResourcePath() { return studentClient().resourceFolder; }
+    // "" when there is none (no channel, or the folder is missing and clientResourcePath() has
+    // fallen back to the application-data folder).
+    QString clientFolder() { return studentClient().folder; }
+    bool clientInstalled() { return studentClient().installed(); }
 
-    // The one client-version rule: major > 0 or minor > 9. Parts that are not numbers count
-    // as 0; a version without "." has minor 0, so "1" is new and "0" is not.
-    static bool isNewClientVersion(const QString &version);
+    static bool isNewClientVersion(const QString &version)
+    {
+        return StudentClient::isNewVersion(version);
+    }
     // APPDATA, read afresh at each call. Where it is unset or empty outside Windows, the
     // per-user data folder stands in for it rather than the working directory.
     static QString appDataPath();
@@ -60,12 +64,12 @@ private:
     AppContext &operator=(const AppContext &) = delete;
 
     static QString settingsPath();
-    static QString readClientVersion(const QString &appData, int channel);
-    // The folder clientResourcePath() is formed from; *found tells whether the client's own
-    // folder was reached.
-    static QString resourceBase(const QString &appData, int channel, bool *found);
 
     QMutex settingsMutex;
+    QMutex clientMutex;
+    StudentClient client;
+    int clientChannel = -2;
+    QString clientAppData;
 };
 
 #endif // APPCONTEXT_H

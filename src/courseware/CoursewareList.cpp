@@ -1,5 +1,6 @@
 #include "CoursewareList.h"
 
+#include "config/AppContext.h"
 #include "courseware/CoursewareResource.h"
 #include "net/ServiceRequest.h"
 
@@ -78,25 +79,36 @@ void CoursewareList::on_CoursewareResourceStatChanged(bool bFinished)
         emit CoursewareResourceListReady();
 }
 
+// Two entries may share a display name, and the window offers it once: for the one that passed.
+// A courseware that failed its check is never copied or seated.
+bool CoursewareList::isChosen(const CoursewareResource *resource, const QString &name)
+{
+    return resource->displayName == name && resource->isReady();
+}
+
 bool CoursewareList::copyToLocal(QString name)
 {
     qDebug() << "CoursewareList::copyToLocal" << name;
     qDebug() << "课件数量" << resources.size();
     for (int i = 0; i < resources.size(); ++i) {
         qDebug() << i;
-        if (resources.at(i)->displayName == name) {
+        if (isChosen(resources.at(i), name)) {
             qDebug() << "will copy index is: " << i;
             return resources.at(i)->copyToLocalResourcePath();
         }
     }
     qDebug() << "没有找到课件";
+    // Nothing is copied, and the preparation window must still see the run end.
+    AppContext &context = AppContext::instance();
+    context.resourcesReady = false;
+    context.copiedFiles = context.totalFiles.load();
     return false;
 }
 
 QString CoursewareList::getTeacherId(QString name)
 {
-    for (CoursewareResource *resource : qAsConst(resources)) {
-        if (resource->displayName == name)
+    for (const CoursewareResource *resource : qAsConst(resources)) {
+        if (isChosen(resource, name))
             return resource->teacherId;
     }
     return QString();
@@ -107,8 +119,8 @@ int CoursewareList::checkPercent() const
     qint64 total = 0;
     qint64 done = 0;
     for (const CoursewareResource *resource : resources) {
-        total += resource->checkBytes;
-        done += resource->checkedBytes;
+        total += resource->checkBytes();
+        done += resource->checkedBytes();
     }
     if (total <= 0)
         return -1;

@@ -21,8 +21,10 @@ public:
     // The list is the only holder of its resources.
     ~CoursewareList() override;
 
-    // Runs the resource copy of the first courseware with this display name.
+    // Runs the resource copy of the first courseware with this display name that passed its
+    // check; with none, nothing is copied and the run ends failed.
     bool copyToLocal(QString name);
+    // Of that same courseware; "" when there is none.
     QString getTeacherId(QString name);
     QStringList getReadyCoursewareNames();
     // How far the checks of the courseware are, by bytes: 0 to 100, or -1 before any check
@@ -45,6 +47,8 @@ public slots:
     void on_CoursewareResourceStatChanged(bool bFinished);
 
 private:
+    static bool isChosen(const CoursewareResource *resource, const QString &name);
+
     QList<CoursewareInfo> coursewareInfos;
     QList<CoursewareResource *> resources;
     int reportedCount = 0;

@@ -1,24 +1,24 @@
 #include "CoursewareResource.h"
 
+#include "app/DebugLine.h"
+#include "app/LogBatch.h"
 #include "config/AppContext.h"
 #include "config/PathUtils.h"
+#include "courseware/ResourceCheck.h"
+#include "courseware/ResourceCopy.h"
 #include "net/ServiceRequest.h"
 #include "util/DigestCache.h"
-#include "util/FileIdentity.h"
 #include "util/FileUtils.h"
-#include "util/SafePath.h"
 
 #include <QDebug>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QFutureWatcher>
-#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QMutex>
 #include <QSet>
-#include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent>
 
@@ -93,8 +93,25 @@ void CoursewareResource::on_CoursewareResource_2(QString body)
 }
 
 namespace {
-// A courseware's check writes its lines as one block, whatever the other checks log meanwhile.
+
+// A file's two lines stay together, whatever the other checks log meanwhile.
 QMutex checkLogMutex;
+
+void logChecked(const ResourceCheck::File &file)
+{
+    QMutexLocker locker(&checkLogMutex);
+    if (file.outcome == ResourceCheck::Outcome::Stopped)
+        return;
+    if (file.outcome == ResourceCheck::Outcome::RefusedPath) {
+        qDebug() << "[CoursewareResource][checkDisk]"
+                 << "路径越出课件目录, 未读取:" << file.path;
+        return;
+    }
+    corvinDebugLine() << file.path << file.digest;
+    corvinDebugLine() << file.path << " 本地计算md5 :" << file.digest
+                      << "服务端md5: " << file.announced;
+}
+
 } // namespace
 
 void CoursewareResource::startCheck()
@@ -137,69 +154,37 @@ void CoursewareResource::checkDisk()
         }
     }
     useCache = context.settingInt(QStringLiteral("Server/MD5Cache")) != 0;
-
-    const QString folder = downloadFolder();
-    qint64 bytes = 0;
-    for (const QVector<ResourceElement> *list : {&flowConfList, &resourceElements}) {
-        for (const ResourceElement &element : *list) {
-            CheckedFile file;
-            // Never read a file outside the download folder; the element counts as failed.
-            file.safe = SafePath::join(folder, element.localPath, &file.path);
-            file.announced = element.fileMd5;
-            file.size = file.safe ? QFileInfo(file.path).size() : 0;
-            bytes += file.size;
-            checkedFiles.append(file);
-        }
-    }
-    checkBytes = bytes;
-    const int count = checkedFiles.size();
-    if (count == 0) {
-        finishCheck();
-        return;
-    }
-    // One task a file on the global pool: the files of every courseware share its threads, so
-    // a single large courseware uses every core. The last one to finish ends the check.
-    filesLeft = count;
-    for (int i = 0; i < count; ++i)
-        QtConcurrent::run([this, i] { checkFile(i); });
+    fileCheck.reset(new ResourceCheck(downloadFolder(), flowConfList, resourceElements,
+                                      useCache ? &DigestCache::shared() : nullptr));
+    runningCheck = fileCheck.get();
+    // Each file's lines are written as soon as it and those before it are done, in list order,
+    // while the others are still hashed.
+    fileCheck->setResultHandler([this](int from, int to) {
+        const LogBatch batch;
+        for (int i = from; i < to; ++i)
+            logChecked(fileCheck->files().at(i));
+    });
+    // The files of every courseware share the global pool's threads, so a single large
+    // courseware uses every core. The last file ends the check.
+    fileCheck->start(QThreadPool::globalInstance(), [this] { finishCheck(); });
 }
 
-void CoursewareResource::checkFile(int index)
+qint64 CoursewareResource::checkBytes() const
 {
-    CheckedFile &checked = checkedFiles[index];
-    qint64 counted = 0;
-    if (checked.safe && !FileUtils::stopRequested()) {
-        QFile file(checked.path);
-        if (file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-            const FileIdentity before = FileIdentity::of(file);
-            if (useCache) {
-                checked.digest = DigestCache::shared().lookup(checked.path, before);
-                if (!checked.digest.isEmpty())
-                    ++filesFromCache;
-            }
-            if (checked.digest.isEmpty()) {
-                checked.digest = FileUtils::md5Hex(&file, [this, &counted](qint64 chunk) {
-                    counted += chunk;
-                    checkedBytes += chunk;
-                });
-                // Kept only when nothing changed the file while it was read.
-                if (useCache && !checked.digest.isEmpty() && FileIdentity::of(file) == before)
-                    DigestCache::shared().store(checked.path, before, checked.digest);
-            }
-        }
-        if (checked.digest.isEmpty())
-            checked.digest = FileUtils::unreadableMd5();
-    }
-    checkedBytes += checked.size - counted;
-    if (--filesLeft == 0)
-        finishCheck();
+    const ResourceCheck *check = runningCheck;
+    return check ? check->totalBytes() : 0;
+}
+
+qint64 CoursewareResource::checkedBytes() const
+{
+    const ResourceCheck *check = runningCheck;
+    return check ? check->doneBytes() : 0;
 }
 
 // Every file is hashed and logged, also after a mismatch; the lines come in the order of the
 // lists, whichever thread hashed each file.
 void CoursewareResource::finishCheck()
 {
-    QMutexLocker locker(&checkLogMutex);
     if (FileUtils::stopRequested()) {
         // The program is ending: what was not hashed says nothing about the files.
         ready = false;
@@ -209,24 +194,13 @@ void CoursewareResource::finishCheck()
         return;
     }
     QSet<QString> failedPaths;
-    for (const CheckedFile &file : qAsConst(checkedFiles)) {
-        if (!file.safe) {
-            qDebug() << "[CoursewareResource][checkDisk]"
-                     << "路径越出课件目录, 未读取:" << file.path;
-            failedPaths.insert(file.path);
-            continue;
-        }
-        qDebug() << file.path << file.digest;
-        const bool matches = file.announced.compare(file.digest, Qt::CaseInsensitive) == 0;
-        qDebug() << file.path << " 本地计算md5 :" << file.digest << "服务端md5: " << file.announced;
-        if (!matches)
+    for (const ResourceCheck::File &file : fileCheck->files()) {
+        if (file.outcome != ResourceCheck::Outcome::Passed)
             failedPaths.insert(file.path);
     }
-    if (useCache) {
-        qDebug() << "校验课件缓存:" << filesFromCache.load() << "/" << checkedFiles.size()
+    if (useCache)
+        qDebug() << "校验课件缓存:" << fileCheck->fromCache() << "/" << fileCheck->files().size()
                  << "个文件未重新计算";
-        DigestCache::shared().save();
-    }
     if (!failedPaths.isEmpty()) {
         qDebug() << failedPaths;
         ready = false;
@@ -236,7 +210,12 @@ void CoursewareResource::finishCheck()
         ready = true;
     }
     qDebug() << "校验课件结束";
+    const bool save = useCache;
     checkDone.reportFinished();
+    // The window need not wait for the cache file; this object is not touched any more, and its
+    // destruction waits for the check to end, this saving included.
+    if (save)
+        DigestCache::shared().save();
 }
 
 void CoursewareResource::on_CheckMD5Finished()
@@ -266,137 +245,32 @@ QString firstVisibleFileBelow(const QString &folder)
     return it.hasNext() ? it.next() : QString();
 }
 
-// One file of the copy, decided before anything is copied.
-struct CopyStep
+void logStart(const ResourceCopy::File &file)
 {
-    QString source;
-    QString destination;
-    const char *doneTag = nullptr;
-    const char *refusal = nullptr; // why nothing is read or written for it; null when copied
-    bool repeat = false; // the same file as an earlier step: copied once, by that step
-};
-
-// The copy's files in the order of the lists. A name from the service that leaves the download
-// or the resource folder (or a type folder that does) is refused, and so is an element that would
-// write a file another element of the run has written from another source: one would silently
-// replace the other (on Windows also when the two names differ only in letter case).
-class CopyPlan
-{
-public:
-    explicit CopyPlan(const QString &sourceFolder) : sourceFolder(sourceFolder) { }
-
-    void add(const QString &targetFolder, bool targetSafe, const ResourceElement &element,
-             const char *doneTag)
-    {
-        CopyStep step;
-        step.doneTag = doneTag;
-        const bool sourceSafe = SafePath::join(sourceFolder, element.localPath, &step.source);
-        const bool destinationSafe
-                = SafePath::join(targetFolder, element.localPath, &step.destination);
-        if (!targetSafe || !sourceSafe || !destinationSafe) {
-            step.refusal = "路径越出目录, 未复制:";
-        } else {
-            const QString destination = fileKey(step.destination);
-            const QString source = fileKey(step.source);
-            const auto claimed = sourceOf.constFind(destination);
-            if (claimed == sourceOf.constEnd())
-                sourceOf.insert(destination, source);
-            else if (claimed.value() != source)
-                step.refusal = "目标文件重名, 未复制:";
-            else
-                step.repeat = true;
-        }
-        planned.append(step);
-    }
-
-    const QVector<CopyStep> &steps() const { return planned; }
-
-    // The folders the copied files go into, each once.
-    QStringList targetFolders() const
-    {
-        QSet<QString> folders;
-        for (const CopyStep &step : planned) {
-            if (!step.refusal)
-                folders.insert(QFileInfo(step.destination).path());
-        }
-        return folders.values();
-    }
-
-private:
-    // Paths that name one file compare equal.
-    static QString fileKey(const QString &path)
-    {
-        const QString clean = QDir::cleanPath(path);
-#if defined(Q_OS_WIN) || defined(Q_OS_DARWIN)
-        return clean.toCaseFolded();
-#else
-        return clean;
-#endif
-    }
-
-    QString sourceFolder;
-    QVector<CopyStep> planned;
-    QHash<QString, QString> sourceOf; // destination -> source
-};
-
-// The files that failed the copy, written by every copying thread.
-class FailedPaths
-{
-public:
-    void insert(const QString &path)
-    {
-        QMutexLocker locker(&mutex);
-        paths.insert(path);
-    }
-    QSet<QString> all() const { return paths; } // once the copying threads are done
-
-private:
-    QMutex mutex;
-    QSet<QString> paths;
-};
-
-// Carries out one step and counts it, whatever the outcome; a file that fails or is refused
-// fails the copy like a missing one. Its folder exists already.
-void runStep(const CopyStep &step, FailedPaths *failedPaths)
-{
-    if (FileUtils::stopRequested()) {
-        // The program is ending: the file is left out, and the copy fails.
-        failedPaths->insert(step.source);
-    } else if (!step.refusal) {
-        qDebug() << "copy File ++ " << step.source << step.destination;
-        if (!step.repeat && !FileUtils::copyNewFile(step.source, step.destination))
-            failedPaths->insert(step.source);
-        qDebug() << step.doneTag << step.source << step.destination;
-    } else {
-        qDebug() << "[CoursewareResource][copyToLocalResourcePath]:" << step.refusal << step.source
-                 << step.destination;
-        failedPaths->insert(step.source);
-    }
-    ++AppContext::instance().copiedFiles;
+    corvinDebugLine() << "copy File ++ " << file.source << file.destination;
 }
 
-// Copying is bound by the system's copy, not by one core: several files at a time, but not so
-// many that the disk only seeks.
-const int maxCopyThreads = 4;
-
-// The steps by as many threads as there are cores, at most maxCopyThreads, this one among
-// them. A failure stops no other file.
-QSet<QString> runSteps(const QVector<CopyStep> &steps)
+// Every file counts as handled, whatever its outcome.
+void logEnd(const ResourceCopy::File &file)
 {
-    FailedPaths failedPaths;
-    std::atomic<int> next {0};
-    const auto work = [&steps, &failedPaths, &next] {
-        for (int i = next++; i < steps.size(); i = next++)
-            runStep(steps.at(i), &failedPaths);
-    };
-    const int threads = qBound(1, QThread::idealThreadCount(), maxCopyThreads);
-    QThreadPool helpers;
-    helpers.setMaxThreadCount(threads - 1);
-    for (int i = 1; i < threads && i < steps.size(); ++i)
-        QtConcurrent::run(&helpers, work);
-    work();
-    helpers.waitForDone();
-    return failedPaths.all();
+    switch (file.outcome) {
+    case ResourceCopy::Outcome::Copied:
+    case ResourceCopy::Outcome::Failed:
+        corvinDebugLine() << (file.flow ? "copy File --" : "copy File -- ") << file.source
+                          << file.destination;
+        break;
+    case ResourceCopy::Outcome::RefusedPath:
+        qDebug() << "[CoursewareResource][copyToLocalResourcePath]:"
+                 << "路径越出目录, 未复制:" << file.source << file.destination;
+        break;
+    case ResourceCopy::Outcome::SameTarget:
+        qDebug() << "[CoursewareResource][copyToLocalResourcePath]:"
+                 << "目标文件重名, 未复制:" << file.source << file.destination;
+        break;
+    default:
+        break;
+    }
+    ++AppContext::instance().copiedFiles;
 }
 
 } // namespace
@@ -410,8 +284,9 @@ bool CoursewareResource::copyToLocalResourcePath()
     context.totalFiles = flowConfList.size() + resourceElements.size();
     context.resourcesReady = false;
 
-    const QString resourceFolder = context.clientResourcePath();
-    if (!context.clientInstalled()) {
+    const StudentClient client = context.studentClient();
+    const QString resourceFolder = client.resourceFolder;
+    if (!client.installed()) {
         // Without the client's folder the path has fallen back to the application-data folder:
         // deleting there would take other programs' data.
         return abandonCopy("未找到学生端目录, 不删除也不复制:", resourceFolder);
@@ -424,41 +299,28 @@ bool CoursewareResource::copyToLocalResourcePath()
     if (!leftOver.isEmpty())
         return abandonCopy("资源目录删除失败, 不复制:", leftOver);
 
-    const QString xmlFolder = PathUtils(resourceFolder).append(QStringLiteral("xml")).path();
-    FileUtils::makeDir(xmlFolder);
-    qDebug() << "目标目录:" << xmlFolder;
+    ResourceCopy copy(downloadFolder(), resourceFolder, client.newLayout, flowConfList,
+                      resourceElements);
+    FileUtils::makeDir(copy.xmlFolder());
+    qDebug() << "目标目录:" << copy.xmlFolder();
 
-    CopyPlan plan(downloadFolder());
-    for (const ResourceElement &element : qAsConst(flowConfList))
-        plan.add(xmlFolder, true, element, "copy File --");
-
-    const bool newLayout = AppContext::isNewClientVersion(context.clientVersion());
-
-    for (const ResourceElement &element : qAsConst(resourceElements)) {
-        QString typeFolder = element.fileType;
-        if (typeFolder == QLatin1String("audio"))
-            typeFolder = QStringLiteral("voice");
-        QString targetFolder = resourceFolder;
-        // The type names a folder below the resource folder and must stay there too.
-        bool typeSafe = true;
-        if (!newLayout) {
-            typeSafe = SafePath::join(resourceFolder, typeFolder, nullptr);
-            targetFolder = PathUtils(resourceFolder).append(typeFolder).path();
-        }
-        plan.add(targetFolder, typeSafe, element, "copy File -- ");
-    }
-
-    for (const QString &folder : plan.targetFolders())
-        FileUtils::makePath(folder);
-    const QSet<QString> failedPaths = runSteps(plan.steps());
+    copy.setFileHandlers(logStart, logEnd);
+    const bool copied = copy.run();
     if (FileUtils::stopRequested())
         qDebug() << "[CoursewareResource][copyToLocalResourcePath]:"
                  << "复制中止";
 
     qDebug() << "[CoursewareResource][copyToLocalResourcePath]"
              << "结束复制文件 ";
-    if (!failedPaths.isEmpty()) {
-        qDebug() << "复制失败:" << failedPaths;
+    if (!copied) {
+        QSet<QString> failed;
+        for (const QString &source : copy.failedSources())
+            failed.insert(source);
+        qDebug() << "复制失败:" << failed;
+        for (const ResourceCopy::File &file : copy.files()) {
+            if (file.outcome == ResourceCopy::Outcome::Failed)
+                qDebug() << "复制失败原因:" << file.source << file.error.text;
+        }
         return false;
     }
     context.resourcesReady = true;

@@ -11,8 +11,10 @@
 #include <QVector>
 
 #include <atomic>
+#include <memory>
 
 class QJsonValue;
+class ResourceCheck;
 
 // One downloaded courseware: asks the service for its file list, verifies the downloaded
 // files against the announced digests and later copies them into the student client.
@@ -36,6 +38,10 @@ public:
     // absolutePath/coursewareId/releaseVersion/
     QString downloadFolder() const;
 
+    // How far the check is: the bytes of its files, and those done so far.
+    qint64 checkBytes() const;
+    qint64 checkedBytes() const;
+
     // Read by the pool thread after the parse and by the GUI thread in the report slot.
     std::atomic<bool> ready {false};
     QString displayName;
@@ -48,10 +54,6 @@ public:
     QVector<ResourceElement> flowConfList;
     QVector<ResourceElement> resourceElements;
 
-    // How far the check is: the bytes of its files, and those done so far.
-    std::atomic<qint64> checkBytes {0};
-    std::atomic<qint64> checkedBytes {0};
-
 signals:
     void CoursewareResourceStatChanged(bool bFinished);
 
@@ -60,24 +62,14 @@ public slots:
     void on_CheckMD5Finished();
 
 private:
-    struct CheckedFile
-    {
-        QString path;
-        QString announced;
-        qint64 size = 0;
-        bool safe = false;
-        QString digest;
-    };
-
     void startCheck();
-    void checkFile(int index);
     void finishCheck();
 
     bool checkStarted = false;
-    QVector<CheckedFile> checkedFiles;
-    std::atomic<int> filesLeft {0};
-    std::atomic<int> filesFromCache {0};
     bool useCache = true;
+    // Made by the check's first step on the pool; read by the GUI thread for the progress.
+    std::unique_ptr<ResourceCheck> fileCheck;
+    std::atomic<ResourceCheck *> runningCheck {nullptr};
     QFutureInterface<void> checkDone;
     QFuture<void> check;
     QFuture<void> begin;

@@ -1,5 +1,7 @@
 #include "DigestCache.h"
 
+#include "util/Md5.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,18 +16,6 @@ namespace {
 // Marks the file as this program's; anything else found under the name is not read.
 const QLatin1String formatName("corvin-md5-cache");
 const int formatVersion = 1;
-
-bool isHexDigest(const QString &text)
-{
-    if (text.size() != 32)
-        return false;
-    for (const QChar c : text) {
-        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-              || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
-            return false;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -64,7 +54,8 @@ void DigestCache::load()
         entry.digest = a.at(5).toString();
         entry.identity.valid = a.size() == 6 && sizeOk && modifiedOk && changedOk
                 && !entry.identity.volume.isEmpty() && !entry.identity.fileId.isEmpty()
-                && isHexDigest(entry.digest);
+                && Md5::isDigestText(entry.digest);
+        entry.fromFile = true;
         if (entry.identity.valid)
             entries.insert(it.key(), entry);
     }
@@ -87,11 +78,21 @@ QString DigestCache::lookup(const QString &file, const FileIdentity &identity)
     return it != entries.constEnd() && it->identity == identity ? it->digest : QString();
 }
 
-void DigestCache::store(const QString &file, const FileIdentity &identity, const QString &digest)
+void DigestCache::setSettleWindowMs(qint64 ms)
 {
-    if (!identity.valid || !isHexDigest(digest))
+    QMutexLocker locker(&mutex);
+    settleWindowMs = ms;
+}
+
+void DigestCache::store(const QString &file, const FileIdentity &identity, const QString &digest,
+                        qint64 hashedAt)
+{
+    if (!identity.valid || !Md5::isDigestText(digest))
         return;
     QMutexLocker locker(&mutex);
+    const qint64 settled = hashedAt - settleWindowMs * FileIdentity::unitsPerSecond() / 1000;
+    if (identity.modified >= settled || identity.changed >= settled)
+        return;
     if (!loaded)
         load();
     Entry &entry = entries[file];
@@ -99,16 +100,41 @@ void DigestCache::store(const QString &file, const FileIdentity &identity, const
         return;
     entry.identity = identity;
     entry.digest = digest;
+    entry.fromFile = false;
     dirty = true;
 }
+
+namespace {
+
+void appendJsonString(QByteArray *out, const QString &text)
+{
+    out->append('"');
+    for (const char c : text.toUtf8()) {
+        if (c == '"' || c == '\\') {
+            out->append('\\').append(c);
+        } else if (uchar(c) < 0x20) {
+            static const char hex[] = "0123456789abcdef";
+            out->append("\\u00").append(hex[uchar(c) >> 4]).append(hex[uchar(c) & 15]);
+        } else {
+            out->append(c);
+        }
+    }
+    out->append('"');
+}
+
+} // namespace
 
 bool DigestCache::save()
 {
     QMutexLocker locker(&mutex);
     if (!loaded)
         load();
+    // What the file brought along is looked at once; what this run stored was there.
     for (auto it = entries.begin(); it != entries.end();) {
-        if (QFileInfo::exists(it.key())) {
+        if (!it->fromFile) {
+            ++it;
+        } else if (QFileInfo::exists(it.key())) {
+            it->fromFile = false;
             ++it;
         } else {
             it = entries.erase(it);
@@ -118,21 +144,33 @@ bool DigestCache::save()
     if (!dirty)
         return true;
 
-    QJsonObject files;
+    // Written out by hand: building a QJsonObject of many thousand entries takes quadratic time.
+    QByteArray json;
+    json.reserve(entries.size() * 200 + 100);
+    json.append("{\"format\":");
+    appendJsonString(&json, formatName);
+    json.append(",\"version\":").append(QByteArray::number(formatVersion)).append(",\"files\":{");
+    bool first = true;
     for (auto it = entries.constBegin(); it != entries.constEnd(); ++it) {
         const FileIdentity &id = it->identity;
-        files.insert(it.key(),
-                     QJsonArray {id.volume, id.fileId, QString::number(id.size),
-                                 QString::number(id.modified), QString::number(id.changed),
-                                 it->digest});
+        if (!first)
+            json.append(',');
+        first = false;
+        appendJsonString(&json, it.key());
+        json.append(":[");
+        appendJsonString(&json, id.volume);
+        json.append(',');
+        appendJsonString(&json, id.fileId);
+        for (const qint64 number : {id.size, id.modified, id.changed})
+            json.append(",\"").append(QByteArray::number(number)).append('"');
+        json.append(',');
+        appendJsonString(&json, it->digest);
+        json.append(']');
     }
-    const QJsonObject root {{QStringLiteral("format"), formatName},
-                            {QStringLiteral("version"), formatVersion},
-                            {QStringLiteral("files"), files}};
+    json.append("}}");
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write(QJsonDocument(root).toJson(QJsonDocument::Compact)) < 0 || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || file.write(json) < 0 || !file.commit())
         return false;
     dirty = false;
     return true;

@@ -21,7 +21,14 @@ public:
 
     // The digest stored for the file at path with this identity; "" when there is none.
     QString lookup(const QString &path, const FileIdentity &identity);
-    void store(const QString &path, const FileIdentity &identity, const QString &digest);
+    // Keeps the digest of a file hashed from `hashedAt` on (FileIdentity::now()). A file whose
+    // modification or change time lies within the settle window of that moment may have been
+    // written in the same clock tick as it was read, unseen by its identity (FAT keeps 2 s, NTFS
+    // may update the times only when the writer closes the file): its digest is not kept.
+    void store(const QString &path, const FileIdentity &identity, const QString &digest,
+               qint64 hashedAt);
+    // 2 s unless set; the tests that hash files they have only just written set less.
+    void setSettleWindowMs(qint64 ms);
     // Writes the file atomically when anything changed, without the entries of files that are
     // gone. False when it could not be written.
     bool save();
@@ -35,6 +42,7 @@ private:
     {
         FileIdentity identity;
         QString digest;
+        bool fromFile = false; // read from the file and not yet seen to exist
     };
 
     void load();
@@ -44,6 +52,7 @@ private:
     QHash<QString, Entry> entries;
     bool loaded = false;
     bool dirty = false;
+    qint64 settleWindowMs = 2000;
 };
 
 #endif // DIGESTCACHE_H

@@ -8,12 +8,17 @@
 #include <io.h>
 #else
 #include <sys/stat.h>
+#include <time.h>
 #endif
 
 FileIdentity FileIdentity::of(const QFile &file)
 {
+    return ofDescriptor(const_cast<QFile &>(file).handle());
+}
+
+FileIdentity FileIdentity::ofDescriptor(int fd)
+{
     FileIdentity identity;
-    const int fd = const_cast<QFile &>(file).handle();
     if (fd < 0)
         return identity;
 #ifdef Q_OS_WIN
@@ -41,6 +46,7 @@ FileIdentity FileIdentity::of(const QFile &file)
                 = QString::number((quint64(older.nFileIndexHigh) << 32) | older.nFileIndexLow);
     }
     identity.size = standard.EndOfFile.QuadPart;
+    identity.regularFile = !standard.Directory;
     identity.modified = basic.LastWriteTime.QuadPart;
     identity.changed = basic.ChangeTime.QuadPart;
 #else
@@ -50,9 +56,32 @@ FileIdentity FileIdentity::of(const QFile &file)
     identity.volume = QString::number(quint64(info.st_dev));
     identity.fileId = QString::number(quint64(info.st_ino));
     identity.size = info.st_size;
+    identity.regularFile = S_ISREG(info.st_mode);
     identity.modified = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
     identity.changed = qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
 #endif
     identity.valid = true;
     return identity;
+}
+
+qint64 FileIdentity::now()
+{
+#ifdef Q_OS_WIN
+    FILETIME time;
+    GetSystemTimeAsFileTime(&time);
+    return qint64((quint64(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+#else
+    struct timespec time;
+    clock_gettime(CLOCK_REALTIME, &time);
+    return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
+#endif
+}
+
+qint64 FileIdentity::unitsPerSecond()
+{
+#ifdef Q_OS_WIN
+    return 10000000;
+#else
+    return 1000000000;
+#endif
 }

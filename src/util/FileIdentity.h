@@ -18,9 +18,15 @@ struct FileIdentity
     qint64 modified = 0; // nanoseconds (Windows: 100 ns units)
     qint64 changed = 0;
     bool valid = false;
+    bool regularFile = false; // not a folder or a device
 
     // Of an open file; not valid when the system does not tell.
     static FileIdentity of(const QFile &file);
+    // Of an open file descriptor (of QFile::handle() too).
+    static FileIdentity ofDescriptor(int fd);
+    // The time now, in the unit of `modified` and `changed`.
+    static qint64 now();
+    static qint64 unitsPerSecond();
 
     bool operator==(const FileIdentity &other) const
     {

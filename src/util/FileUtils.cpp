@@ -35,34 +35,100 @@ constexpr qint64 CopyChunkSize = 8 * 1024 * 1024;
 std::atomic<bool> stopping {false};
 
 #ifdef Q_OS_LINUX
-// The bytes of one file into another in the kernel: copy_file_range, or sendfile where that is
-// missing or the two lie on different file systems.
-bool kernelCopy(int from, int to, qint64 size)
+// How the copy moves the bytes: in the kernel between the files, through sendfile, or read and
+// written here. Each is tried in turn where the one before cannot go on.
+enum class CopyMethod { CopyFileRange, Sendfile, ReadWrite, Done, Failed };
+
+// What comes after a call of `method` that returned `result` bytes (-1: failed with `error`, an
+// errno) while `remaining` bytes were still to come.
+CopyMethod nextCopyMethod(CopyMethod method, qint64 result, int error, qint64 remaining)
 {
-    qint64 remaining = size;
-    bool useSendfile = false;
-    while (remaining > 0) {
-        if (stopping)
-            return false;
-        const size_t chunk = size_t(qMin<qint64>(remaining, CopyChunkSize));
-        const ssize_t copied = useSendfile
-                ? ::sendfile(to, from, nullptr, chunk)
-                : ::copy_file_range(from, nullptr, to, nullptr, chunk, 0);
-        if (copied < 0) {
-            if (errno == EINTR)
-                continue;
-            if (!useSendfile
-                && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
-                useSendfile = true;
-                continue;
-            }
+    if (result > 0)
+        return result >= remaining ? CopyMethod::Done : method;
+    if (result == 0) {
+        // copy_file_range and sendfile give 0 where they cannot serve a file (some network and
+        // virtual file systems) as well as at its end; only a plain read tells which.
+        switch (method) {
+        case CopyMethod::CopyFileRange:
+            return CopyMethod::Sendfile;
+        case CopyMethod::Sendfile:
+            return CopyMethod::ReadWrite;
+        default:
+            return CopyMethod::Failed; // the file is shorter than it was
+        }
+    }
+    if (error == EINTR)
+        return method;
+    const bool unsupported = error == EXDEV || error == ENOSYS || error == EINVAL
+            || error == EOPNOTSUPP || error == ENOTSUP;
+    if (unsupported && method == CopyMethod::CopyFileRange)
+        return CopyMethod::Sendfile;
+    if (unsupported && method == CopyMethod::Sendfile)
+        return CopyMethod::ReadWrite;
+    return CopyMethod::Failed;
+}
+
+bool writeAll(int to, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(to, data, size_t(size));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = ENOSPC;
             return false;
         }
-        if (copied == 0)
-            break;
-        remaining -= copied;
+        data += written;
+        size -= written;
     }
-    return remaining == 0;
+    return true;
+}
+
+// The bytes of one file into another: in the kernel where it can, else through a buffer here.
+// False with errno set when a call fails, or with *shorter when the source ended early.
+bool kernelCopy(int from, int to, qint64 size, bool *shorter)
+{
+    using Method = CopyMethod;
+    Method method = Method::CopyFileRange;
+    std::vector<char> buffer;
+    qint64 remaining = size;
+    *shorter = false;
+    while (remaining > 0) {
+        if (stopping) {
+            errno = ECANCELED;
+            return false;
+        }
+        const size_t chunk = size_t(qMin<qint64>(remaining, CopyChunkSize));
+        ssize_t copied = -1;
+        switch (method) {
+        case Method::CopyFileRange:
+            copied = ::copy_file_range(from, nullptr, to, nullptr, chunk, 0);
+            break;
+        case Method::Sendfile:
+            copied = ::sendfile(to, from, nullptr, chunk);
+            break;
+        default: {
+            if (buffer.empty())
+                buffer.resize(size_t(Md5ChunkSize));
+            copied = ::read(from, buffer.data(), qMin(chunk, buffer.size()));
+            if (copied > 0 && !writeAll(to, buffer.data(), copied))
+                return false;
+            break;
+        }
+        }
+        const int error = copied < 0 ? errno : 0;
+        const Method next = nextCopyMethod(method, copied, error, remaining);
+        if (next == Method::Failed) {
+            *shorter = copied == 0;
+            errno = error;
+            return false;
+        }
+        if (copied > 0)
+            remaining -= copied;
+        method = next;
+    }
+    return true;
 }
 
 // QFile::copy syncs every file to disk (fdatasync) before linking it in, which costs more than
@@ -75,7 +141,9 @@ bool copyInKernel(const QString &source, const QString &target)
     if (!in.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return false;
     QTemporaryFile out(QFileInfo(target).path() + QStringLiteral("/qt_temp.XXXXXX"));
-    if (!out.open() || !kernelCopy(in.handle(), out.handle(), in.size()) || !out.rename(target))
+    bool shorter = false;
+    if (!out.open() || !kernelCopy(in.handle(), out.handle(), in.size(), &shorter)
+        || !out.rename(target))
         return false;
     // Renamed: the file is the target now and must outlive the temporary-file object.
     out.setAutoRemove(false);
@@ -87,7 +155,7 @@ bool copyInKernel(const QString &source, const QString &target)
 #ifdef Q_OS_WIN
 std::wstring nativePath(const QString &path)
 {
-    return QDir::toNativeSeparators(path).toStdWString();
+    return FileUtils::extendedPath(path).toStdWString();
 }
 
 // Symbolic links, junctions and mount points are all reparse points. Wine shows a Linux link to
@@ -118,9 +186,7 @@ QString finalPath(const QString &path)
 // so: Wine shows a Linux link to a file as the file itself, and deleting it deletes its target.
 bool resolvesOutside(const QFileInfo &entry, const QString &folder)
 {
-    const QString resolved = finalPath(entry.absoluteFilePath());
-    const QString inside = finalPath(folder) + QLatin1Char('\\');
-    return resolved.isEmpty() || !resolved.startsWith(inside, Qt::CaseInsensitive);
+    return !FileUtils::liesInside(finalPath(entry.absoluteFilePath()), finalPath(folder));
 }
 #endif
 
@@ -166,6 +232,17 @@ QString FileUtils::resolvePath(const QString &path)
 bool FileUtils::fileExists(const QString &path)
 {
     return QFileInfo(resolvePath(path)).exists();
+}
+
+qint64 FileUtils::fileSize(const QString &path)
+{
+#ifdef Q_OS_LINUX
+    // One call, without QFileInfo's caches: the verification asks for every file of a courseware.
+    struct stat info;
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? qint64(info.st_size) : 0;
+#else
+    return QFileInfo(path).size();
+#endif
 }
 
 bool FileUtils::exists(QString fileName)
@@ -226,29 +303,56 @@ bool FileUtils::copyFile(const QString &source, const QString &target)
 #endif
 }
 
-bool FileUtils::copyNewFile(const QString &source, const QString &target)
+bool FileUtils::copyNewFile(const QString &source, const QString &target, FileError *error)
 {
+    FileError ignored;
+    FileError &failure = error ? *error : ignored;
+    failure = FileError();
 #ifdef Q_OS_LINUX
     // As few calls as cp makes: open both, one copy, the mode, close.
     const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
+    if (in < 0) {
+        failure = FileError::fromSystem(errno, true);
         return false;
+    }
     struct stat info;
     if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
+        failure = FileError::fromSystem(S_ISDIR(info.st_mode) ? EISDIR : EINVAL, true);
         ::close(in);
         return false;
     }
     const QByteArray to = QFile::encodeName(target);
-    const int out = ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    int out = ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0 && errno == EEXIST && ::unlink(to.constData()) == 0)
+        out = ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (out < 0) {
+        failure = FileError::fromSystem(errno, false);
         ::close(in);
-        return errno == EEXIST && copyFile(source, target);
+        return false;
     }
-    bool ok = kernelCopy(in, out, info.st_size) && ::fchmod(out, info.st_mode & 07777) == 0;
-    ok = ::close(out) == 0 && ok;
+    bool shorter = false;
+    bool ok = kernelCopy(in, out, info.st_size, &shorter);
+    int code = ok ? 0 : errno;
+    // Some file systems (vfat, some shares) keep no Unix mode: the data is what counts.
+    if (ok && ::fchmod(out, info.st_mode & 07777) != 0 && errno != EPERM && errno != ENOTSUP
+        && errno != EOPNOTSUPP) {
+        ok = false;
+        code = errno;
+    }
+    if (::close(out) != 0 && ok) {
+        ok = false;
+        code = errno;
+    }
     ::close(in);
-    if (!ok)
+    if (!ok) {
         ::unlink(to.constData());
+        if (stopping)
+            failure = FileError::stopped();
+        else if (shorter)
+            failure = FileError::other(QStringLiteral("source file ended early"));
+        else
+            failure = FileError::fromSystem(code, false);
+    }
     return ok;
 #elif defined(Q_OS_WIN)
     // The system copies and removes what it wrote when it fails or is cancelled.
@@ -256,13 +360,67 @@ bool FileUtils::copyNewFile(const QString &source, const QString &target)
                              DWORD, HANDLE, HANDLE, LPVOID) -> DWORD {
         return stopping ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
     };
-    if (CopyFileExW(nativePath(source).c_str(), nativePath(target).c_str(), progress, nullptr,
-                    nullptr, COPY_FILE_FAIL_IF_EXISTS))
+    const std::wstring from = nativePath(source);
+    const std::wstring to = nativePath(target);
+    const auto copy = [&] {
+        return CopyFileExW(from.c_str(), to.c_str(), progress, nullptr, nullptr,
+                           COPY_FILE_FAIL_IF_EXISTS);
+    };
+    if (copy())
         return true;
-    return GetLastError() == ERROR_FILE_EXISTS && copyFile(source, target);
+    DWORD code = GetLastError();
+    if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) {
+        // A read-only file cannot be removed on Windows; the target is replaced all the same.
+        SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (DeleteFileW(to.c_str()) && copy())
+            return true;
+        code = GetLastError();
+    }
+    if (stopping) {
+        failure = FileError::stopped();
+    } else {
+        // "Not found" says nothing about which side: the target's folder may be missing too.
+        const bool sourceGone = GetFileAttributesW(from.c_str()) == INVALID_FILE_ATTRIBUTES;
+        failure = FileError::fromSystem(int(code), sourceGone);
+    }
+    return false;
 #else
-    return copyFile(source, target);
+    if (copyFile(source, target))
+        return true;
+    failure = FileError::other(QStringLiteral("copy failed"));
+    return false;
 #endif
+}
+
+QString FileUtils::extendedPath(const QString &path)
+{
+    // Windows' rules, spelled out so that they hold (and can be tested) on every platform.
+    QString clean = path;
+    clean.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (clean.startsWith(QLatin1String("//?/")) || clean.startsWith(QLatin1String("//./")))
+        return path;
+    const bool share = clean.startsWith(QLatin1String("//"));
+    const bool drive = clean.size() >= 3 && clean.at(0).isLetter()
+            && clean.at(1) == QLatin1Char(':') && clean.at(2) == QLatin1Char('/');
+    if (!share && !drive)
+        clean = QFileInfo(clean).absoluteFilePath();
+    // cleanPath would fold the share's leading "//" into one outside Windows.
+    QString rest = QDir::cleanPath(share ? clean.mid(2) : clean);
+    // "C:" alone names the drive's current folder, not its root.
+    if (rest.endsWith(QLatin1Char(':')))
+        rest += QLatin1Char('/');
+    rest.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    return (share ? QStringLiteral("\\\\?\\UNC\\") : QStringLiteral("\\\\?\\")) + rest;
+}
+
+bool FileUtils::liesInside(const QString &resolved, const QString &resolvedFolder)
+{
+    if (resolved.isEmpty() || resolvedFolder.isEmpty())
+        return false;
+    QString folder = resolvedFolder;
+    if (!folder.endsWith(QLatin1Char('\\')) && !folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('\\');
+    return resolved.startsWith(folder, Qt::CaseInsensitive);
 }
 
 bool FileUtils::deleteDir(const QString &path)
@@ -320,23 +478,38 @@ void FileUtils::clearStop()
     stopping = false;
 }
 
-QString FileUtils::md5Hex(QIODevice *file, const std::function<void(qint64)> &progress)
+QString FileUtils::md5Hex(QIODevice *file, const std::function<void(qint64)> &progress,
+                          std::vector<char> *buffer)
 {
+    std::vector<char> own;
+    std::vector<char> &chunk = buffer ? *buffer : own;
+    if (chunk.size() < size_t(Md5ChunkSize))
+        chunk.resize(size_t(Md5ChunkSize));
     Md5 md5;
-    std::vector<char> buffer(static_cast<size_t>(Md5ChunkSize));
     for (;;) {
         if (stopping)
             return QString();
-        const qint64 got = file->read(buffer.data(), Md5ChunkSize);
+        const qint64 got = file->read(chunk.data(), Md5ChunkSize);
         if (got < 0)
             return QString();
         if (got == 0)
             break;
-        md5.addData(buffer.data(), got);
+        md5.addData(chunk.data(), got);
         if (progress)
             progress(got);
     }
     return QString::fromLatin1(md5.result().toHex());
+}
+
+void FileUtils::adviseSequentialRead(const QFile &file)
+{
+#ifdef Q_OS_LINUX
+    const int fd = const_cast<QFile &>(file).handle();
+    if (fd >= 0)
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#else
+    Q_UNUSED(file)
+#endif
 }
 
 QString FileUtils::unreadableMd5()

@@ -1,11 +1,15 @@
 #ifndef FILEUTILS_H
 #define FILEUTILS_H
 
+#include "util/FileError.h"
+
 #include <QObject>
 #include <QString>
 
 #include <functional>
+#include <vector>
 
+class QFile;
 class QIODevice;
 
 // File operations of the resource copy and the MD5 verification. Stateless: every operation may
@@ -24,6 +28,8 @@ public:
     static QString resolvePath(const QString &path);
     // True for folders as well as files.
     static bool fileExists(const QString &path);
+    // The size of the file at path (taken as it is), 0 when there is none.
+    static qint64 fileSize(const QString &path);
     Q_INVOKABLE static bool exists(QString fileName);
 
     // One level only: fails when the parent folder is missing.
@@ -39,16 +45,30 @@ public:
     static QString getFileMd5(const QString &path);
     // The MD5 of what is left to read of an open file, in 1 MiB chunks, as 32 lower-case hex
     // digits; "" when a read fails or a stop was requested. `progress`, when set, hears the size
-    // of each chunk read.
-    static QString md5Hex(QIODevice *file, const std::function<void(qint64)> &progress = {});
+    // of each chunk read. `buffer`, when given, is used for the chunks (and sized as needed), so
+    // that a caller hashing many files allocates once.
+    static QString md5Hex(QIODevice *file, const std::function<void(qint64)> &progress = {},
+                          std::vector<char> *buffer = nullptr);
+    // Tells the system that an open file will be read once from start to end, so it reads
+    // ahead further.
+    static void adviseSequentialRead(const QFile &file);
     // The digest a file that cannot be read counts with: that of empty content.
     static QString unreadableMd5();
 
     // Copies source to target in a folder that exists, for callers that make the folders
     // themselves: no folder is made, and a target that does not exist yet is written in place
     // (no temporary file). An existing target is replaced. The data is copied by the kernel.
-    // On failure no partial target is left.
-    static bool copyNewFile(const QString &source, const QString &target);
+    // On failure no partial target is left, and *error (when given) says why.
+    static bool copyNewFile(const QString &source, const QString &target,
+                            FileError *error = nullptr);
+
+    // The path every Win32 file call takes: absolute and cleaned, with "\\?\" in front
+    // ("\\?\UNC\" for a share), so that no call is bound to 260 characters.
+    static QString extendedPath(const QString &path);
+    // Whether `resolved` lies inside `resolvedFolder`, both as the system resolved them (links
+    // followed). A path or folder that could not be resolved ("") lies nowhere: the caller keeps
+    // what it cannot place.
+    static bool liesInside(const QString &resolved, const QString &resolvedFolder);
 
     // Once asked, hashing and copying stop at their next chunk and fail: the program asks when
     // it quits, so that no work on gigabytes holds its end up.

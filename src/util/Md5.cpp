@@ -1,5 +1,7 @@
 #include "Md5.h"
 
+#include <QString>
+
 #if defined(CORVIN_MD5_LIBCRYPTO)
 #include <openssl/evp.h>
 #elif defined(Q_OS_WIN)
@@ -12,6 +14,25 @@
 
 #if defined(CORVIN_MD5_LIBCRYPTO)
 
+namespace {
+
+// Fetched once: OpenSSL 3 would look the algorithm up in its provider store at every digest,
+// which costs more than hashing a small file.
+const EVP_MD *md5Algorithm()
+{
+#if OPENSSL_VERSION_NUMBER >= 0x30000000L
+    static const EVP_MD *const algorithm = [] {
+        const EVP_MD *fetched = EVP_MD_fetch(nullptr, "MD5", nullptr);
+        return fetched ? fetched : EVP_md5();
+    }();
+    return algorithm;
+#else
+    return EVP_md5();
+#endif
+}
+
+} // namespace
+
 struct Md5::Private
 {
     EVP_MD_CTX *context = EVP_MD_CTX_new();
@@ -19,7 +40,7 @@ struct Md5::Private
 
 Md5::Md5() : d(new Private)
 {
-    EVP_DigestInit_ex(d->context, EVP_md5(), nullptr);
+    EVP_DigestInit_ex(d->context, md5Algorithm(), nullptr);
 }
 
 Md5::~Md5()
@@ -128,3 +149,20 @@ QByteArray Md5::result()
 }
 
 #endif
+
+bool Md5::isDigestText(const QString &text)
+{
+    if (text.size() != 32)
+        return false;
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (!((u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F')))
+            return false;
+    }
+    return true;
+}
+
+bool Md5::sameDigest(const QString &a, const QString &b)
+{
+    return isDigestText(a) && isDigestText(b) && a.compare(b, Qt::CaseInsensitive) == 0;
+}

@@ -1,7 +1,6 @@
 #include "SafePath.h"
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QStringList>
 
 namespace {
@@ -29,6 +28,15 @@ bool isParentComponent(const QString &component)
 // Names Windows takes for a device in any folder and with any extension: "nul.txt" is NUL.
 bool isDeviceName(const QString &component)
 {
+    // Every device name has three letters before its digit, "$" or end: most names are ruled out
+    // by their length before their letters are looked at.
+    int length = component.indexOf(QLatin1Char('.'));
+    if (length < 0)
+        length = component.size();
+    while (length > 0 && component.at(length - 1) == QLatin1Char(' '))
+        --length;
+    if (length < 3 || length > 7)
+        return false;
     static const QStringList devices {
             QStringLiteral("CON"),       QStringLiteral("PRN"),       QStringLiteral("AUX"),
             QStringLiteral("NUL"),       QStringLiteral("CONIN$"),    QStringLiteral("CONOUT$"),
@@ -73,11 +81,15 @@ bool SafePath::isContained(const QString &relative)
     if (QDir::isAbsolutePath(rest))
         return false;
 
-    const QStringList components = rest.split(QRegularExpression(QStringLiteral("[/\\\\]")));
-    for (const QString &component : components) {
+    for (int start = 0; start <= rest.size();) {
+        int end = start;
+        while (end < rest.size() && !isSeparator(rest.at(end)))
+            ++end;
+        const QString component = rest.mid(start, end - start);
         if (isParentComponent(component) || isDeviceName(component)
             || isAnotherFileOnWindows(component))
             return false;
+        start = end + 1;
     }
     return true;
 }

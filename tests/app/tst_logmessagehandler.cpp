@@ -1,14 +1,17 @@
+#include "app/LogBatch.h"
 #include "app/LogMessageHandler.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
 #include <cstdio>
+#include <thread>
 #include <unistd.h>
 
 // Runs the handler in a temporary working directory and reads back what it wrote.
@@ -27,6 +30,9 @@ private slots:
     void consoleEcho();
     void logIsAnOrdinaryFile();
     void threadsWriteWholeRecords();
+    void folderMadeAgainWhenItVanishes();
+    void messageDuringStaticDestruction();
+    void batchWaitsAndKeepsOrder();
 
 private:
     QByteArray logBytes() const;
@@ -182,6 +188,41 @@ void tst_LogMessageHandler::logIsAnOrdinaryFile()
     QFile after(QStringLiteral("log"));
     QVERIFY(after.open(QIODevice::ReadOnly));
     QCOMPARE(after.readAll(), QByteArray("not a folder"));
+    after.close();
+
+    // The records were dropped, not kept back: once the way is free the next one lands alone.
+    QVERIFY(QFile::remove(QStringLiteral("log")));
+    captureStdout([] { qDebug("third"); });
+    QVERIFY(logBytes().startsWith("\n\r["));
+    QVERIFY(logBytes().endsWith("Content:third"));
+    QCOMPARE(logBytes().count("Content:"), 1);
+}
+
+// The file stays open between records; a log folder removed mid-run is made again.
+void tst_LogMessageHandler::folderMadeAgainWhenItVanishes()
+{
+    captureStdout([] { qDebug("before"); });
+    // On Windows the folder stays while the file is open; the file goes all the same.
+    QDir(QStringLiteral("log")).removeRecursively();
+    captureStdout([] { qDebug("after"); });
+    QVERIFY(logBytes().startsWith("\n\r["));
+    QVERIFY(logBytes().endsWith("Content:after"));
+    QVERIFY(!logBytes().contains("before"));
+}
+
+void tst_LogMessageHandler::messageDuringStaticDestruction()
+{
+    QProcess helper;
+    helper.setWorkingDirectory(dir->path());
+    helper.start(QStringLiteral(CORVIN_LOG_AT_EXIT), QStringList());
+    QVERIFY(helper.waitForFinished(30000));
+    QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(helper.exitCode(), 0);
+    QFile file(dir->filePath(QStringLiteral("log/log20261208093000.log")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QVERIFY(bytes.contains("Content:logged in main"));
+    QVERIFY2(bytes.endsWith("Content:logged during static destruction"), bytes.constData());
 }
 
 class LoggingThread : public QThread
@@ -224,6 +265,33 @@ void tst_LogMessageHandler::threadsWriteWholeRecords()
         ++nextIndex[who];
     }
     QCOMPARE(nextIndex, (QList<int> {perThread, perThread}));
+}
+
+// A batch's records wait in memory; a record of another thread writes them out before itself.
+void tst_LogMessageHandler::batchWaitsAndKeepsOrder()
+{
+    QByteArray waited;
+    QByteArray afterOther;
+    const QByteArray out = captureStdout([&] {
+        {
+            const LogBatch batch;
+            qDebug("first");
+            qDebug("second");
+            waited = logBytes();
+            std::thread([] { qDebug("other thread"); }).join();
+            afterOther = logBytes();
+            qDebug("third");
+        }
+    });
+    QCOMPARE(waited, QByteArray());
+    const QRegularExpression order(
+            QStringLiteral("Content:first.*Content:second.*Content:other thread$"),
+            QRegularExpression::DotMatchesEverythingOption);
+    QVERIFY(order.match(QString::fromUtf8(afterOther)).hasMatch());
+    QVERIFY(logBytes().startsWith(afterOther));
+    QVERIFY(logBytes().endsWith("Content:third"));
+    QCOMPARE(logBytes().count("\n\r["), 4);
+    QCOMPARE(out, QByteArray("first\nsecond\nother thread\nthird\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_LogMessageHandler)

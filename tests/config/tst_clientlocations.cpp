@@ -27,6 +27,7 @@ private slots:
     void unsetAppDataUsesUserDataFolder_data();
     void unsetAppDataUsesUserDataFolder();
     void appDataReadAfresh();
+    void decidedOncePerRun();
     void concurrentCallsAgree();
 
 private:
@@ -276,6 +277,22 @@ void tst_ClientLocations::appDataReadAfresh()
     qputenv("APPDATA", QFile::encodeName(other.path()));
     QCOMPARE(AppContext::appDataPath(), other.path());
     QCOMPARE(context.clientResourcePath(), other.path() + QStringLiteral("/heron/resource/"));
+}
+
+// The list request reports a version and the copy lays the files out for a client: both must be
+// about the same client, also when its config.ini changes in between.
+void tst_ClientLocations::decidedOncePerRun()
+{
+    writeClientVersion(QStringLiteral("atrium"), QStringLiteral("0.9.8"));
+    AppContext &context = AppContext::instance();
+    context.channelId = 1;
+    const StudentClient first = context.studentClient();
+    QCOMPARE(first.kind, StudentClient::Atrium);
+    writeClientVersion(QStringLiteral("atrium"), QStringLiteral("0.10.2"));
+    QCOMPARE(context.clientVersion(), QStringLiteral("0.9.8"));
+    QCOMPARE(context.studentClient().newLayout, false);
+    QCOMPARE(context.clientExecutablePath(), first.executable);
+    QCOMPARE(context.clientResourcePath(), appData->path() + QStringLiteral("/atrium/resource/"));
 }
 
 void tst_ClientLocations::concurrentCallsAgree()

@@ -1,3 +1,4 @@
+#include "config/AppContext.h"
 #include "courseware/CoursewareList.h"
 #include "courseware/CoursewareResource.h"
 
@@ -38,6 +39,7 @@ private slots:
     void emptyBodyDoesNothing();
     void recordFields_data();
     void recordFields();
+    void duplicates_data();
     void duplicates();
     void readyOnLastReport();
     void readyNamesInListOrder();
@@ -192,15 +194,41 @@ void tst_CoursewareList::recordFields()
     QCOMPARE(requests.first().body, request);
 }
 
+void tst_CoursewareList::duplicates_data()
+{
+    QTest::addColumn<bool>("firstPasses");
+    QTest::addColumn<bool>("secondPasses");
+    QTest::addColumn<QStringList>("offered");
+    QTest::addColumn<QString>("teacherId");
+    QTest::addColumn<QString>("copied"); // the log line of the copied index, "" for none
+    QTest::newRow("both pass") << true << true << QStringList {"Demo_3", "Demo_3"}
+                               << QStringLiteral("TA") << QStringLiteral("will copy index is:  0");
+    // A damaged first entry must neither be copied nor seat its teacher.
+    QTest::newRow("first damaged")
+            << false << true << QStringList {"Demo_3"} << QStringLiteral("TB")
+            << QStringLiteral("will copy index is:  1");
+    QTest::newRow("none passes") << false << false << QStringList() << QString() << QString();
+}
+
 void tst_CoursewareList::duplicates()
 {
+    QFETCH(bool, firstPasses);
+    QFETCH(bool, secondPasses);
+    QFETCH(QStringList, offered);
+    QFETCH(QString, teacherId);
+    QFETCH(QString, copied);
+    const QString first = temp.path() + QStringLiteral("/first");
+    const QString second = temp.path() + QStringLiteral("/second");
+    QVERIFY(writeFile(first + QStringLiteral("/C1/3/a.xml"), firstPasses ? "a" : "damaged"));
+    QVERIFY(writeFile(second + QStringLiteral("/C1/3/a.xml"), secondPasses ? "a" : "damaged"));
     const QJsonArray entries {coursewareEntry(QStringLiteral("C1"), 3, QStringLiteral("Demo"),
-                                              temp.path(), QStringLiteral("TA")),
+                                              first, QStringLiteral("TA")),
                               coursewareEntry(QStringLiteral("C1"), 3, QStringLiteral("Demo"),
-                                              temp.path(), QStringLiteral("TB"))};
+                                              second, QStringLiteral("TB"))};
     server.setScenario(QJsonObject {
             {QStringLiteral("resources"),
-             QJsonObject {{QStringLiteral("C1/3"), resourceList(QJsonArray(), QJsonArray())}}}});
+             QJsonObject {{QStringLiteral("C1/3"),
+                           resourceList({element(QStringLiteral("a.xml"), md5Hex("a"))}, {})}}}});
     CoursewareList list;
     QSignalSpy ready(&list, &CoursewareList::CoursewareResourceListReady);
     QString body = listBody(entries);
@@ -209,13 +237,22 @@ void tst_CoursewareList::duplicates()
     QCOMPARE(list.resourceList().size(), 2);
     QVERIFY(ready.wait(15000));
     QCOMPARE(server.requests(resourcePath).size(), 2);
-    QCOMPARE(list.getReadyCoursewareNames(), (QStringList {"Demo_3", "Demo_3"}));
-    QCOMPARE(list.getTeacherId(QStringLiteral("Demo_3")), QStringLiteral("TA"));
+    QCOMPARE(list.getReadyCoursewareNames(), offered);
+    QCOMPARE(list.getTeacherId(QStringLiteral("Demo_3")), teacherId);
 
     MessageCapture capture;
+    AppContext::instance().totalFiles = 10;
+    AppContext::instance().copiedFiles = 0;
     list.copyToLocal(QStringLiteral("Demo_3"));
-    QVERIFY(capture.contains(QStringLiteral("will copy index is:  0")));
-    QVERIFY(!capture.contains(QStringLiteral("1")));
+    const QStringList copies = capture.texts().filter(QStringLiteral("will copy index is:"));
+    QCOMPARE(copies, copied.isEmpty() ? QStringList() : QStringList {copied});
+    if (copied.isEmpty()) {
+        // Refused: nothing copied, and the run is over for the window that waits on it.
+        QVERIFY(capture.contains(QStringLiteral("没有找到课件")));
+        QCOMPARE(AppContext::instance().copiedFiles.load(),
+                 AppContext::instance().totalFiles.load());
+        QVERIFY(!AppContext::instance().resourcesReady);
+    }
 }
 
 void tst_CoursewareList::readyOnLastReport()
@@ -271,7 +308,9 @@ void tst_CoursewareList::readyNamesInListOrder()
     list.on_get_coursewarelist(body);
     QVERIFY(ready.wait(15000));
     QCOMPARE(list.getReadyCoursewareNames(), (QStringList {"Zeta_1", "Alpha_1"}));
-    QCOMPARE(list.getTeacherId(QStringLiteral("Mid_2")), QStringLiteral("T2001"));
+    // Unknown to the service: never passed, so it seats no one.
+    QCOMPARE(list.getTeacherId(QStringLiteral("Mid_2")), QString());
+    QCOMPARE(list.getTeacherId(QStringLiteral("Zeta_1")), QStringLiteral("T2001"));
     QCOMPARE(list.getTeacherId(QStringLiteral("mid_2")), QString());
 }
 

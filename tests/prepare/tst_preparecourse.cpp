@@ -179,7 +179,7 @@ private slots:
     void cleanup();
 
     void formAndFirstTick();
-    void unknownNameStaysPreparing();
+    void unknownNameFails();
     void readyState();
     void malformedClassStudentReplies_data();
     void malformedClassStudentReplies();
@@ -337,22 +337,20 @@ void tst_PrepareCourse::formAndFirstTick()
     QTRY_COMPARE(label(w)->text(), QStringLiteral("Corvin准备完成"));
 }
 
-void tst_PrepareCourse::unknownNameStaysPreparing()
+// A name that no courseware which passed its check carries copies nothing; the window must still
+// end, in the failure state, rather than wait on counts that never meet.
+void tst_PrepareCourse::unknownNameFails()
 {
     QVERIFY(loadList(3));
     MessageCapture capture;
     PrepareCourse *w = open(QStringLiteral("Nothing_1"));
-    QTRY_VERIFY(capture.contains(QStringLiteral("没有找到课件")));
-    QTRY_COMPARE(bar(w)->maximum(), 10);
-    QCOMPARE(bar(w)->value(), 0);
+    QTRY_COMPARE(button(w)->text(), QStringLiteral("重试"));
+    QVERIFY(capture.contains(QStringLiteral("没有找到课件")));
     QVERIFY(capture.contains(QStringLiteral("[PrepareCourse][on_copy]")));
     QVERIFY(capture.contains(debugText(QStringLiteral("Nothing_1"))));
-    // Further ticks change nothing: the counts never meet.
+    QVERIFY(label(w)->text().endsWith(QStringLiteral("Corvin准备失败，请重试!")));
+    QVERIFY(button(w)->isEnabled());
     QTest::qWait(300);
-    QCOMPARE(bar(w)->maximum(), 10);
-    QCOMPARE(bar(w)->value(), 0);
-    QCOMPARE(label(w)->text(), QStringLiteral("Corvin准备中 . . ."));
-    QVERIFY(!button(w)->isEnabled());
     QCOMPARE(server.requests(replacePath).size(), 0);
 }
 
@@ -521,6 +519,11 @@ void tst_PrepareCourse::fullDiskFailsThenRetrySucceeds()
                      .filter(QRegularExpression(QStringLiteral("^复制失败: QSet\\(.*%1")
                                                         .arg(QRegularExpression::escape(source))))
                      .isEmpty());
+    // The set of failed files, then the reason on a line of its own.
+    const QStringList lines = capture.texts();
+    const int failedAt = lines.indexOf(QRegularExpression(QStringLiteral("复制失败: QSet.*")));
+    QVERIFY(lines.value(failedAt + 1).startsWith(QStringLiteral("复制失败原因: ")));
+    QVERIFY(lines.value(failedAt + 1).endsWith(QStringLiteral("\"No space left on device\"")));
     QCOMPARE(server.requests(replacePath).size(), 0);
     QCOMPARE(TestSupport::filesBelow(download), downloadBefore);
 

@@ -5,6 +5,49 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "TestSupport.h"
+
+#include <atomic>
+
+#ifdef Q_OS_LINUX
+#include <cerrno>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+// The system calls of the copy, defined here so that a test can make them answer as some file
+// systems do; otherwise they go straight to the kernel.
+namespace {
+enum Quirk { ZeroFromCopyRange = 1, ZeroFromSendfile = 2, ModeRefused = 4, ModeUnsupported = 8 };
+std::atomic<int> quirks {0};
+} // namespace
+
+extern "C" ssize_t copy_file_range(int in, loff_t *inOffset, int out, loff_t *outOffset,
+                                   size_t length, unsigned int flags)
+{
+    if (quirks & ZeroFromCopyRange)
+        return 0;
+    return syscall(SYS_copy_file_range, in, inOffset, out, outOffset, length, flags);
+}
+
+extern "C" ssize_t sendfile(int out, int in, off_t *offset, size_t count)
+{
+    if (quirks & ZeroFromSendfile)
+        return 0;
+    return syscall(SYS_sendfile, out, in, offset, count);
+}
+
+extern "C" int fchmod(int fd, mode_t mode)
+{
+    if (quirks & (ModeRefused | ModeUnsupported)) {
+        errno = (quirks & ModeRefused) ? EPERM : ENOTSUP;
+        return -1;
+    }
+    return int(syscall(SYS_fchmod, fd, mode));
+}
+#endif
+
 // FileUtils::copyFile's own data path on Linux (in the kernel, no sync): content, permissions,
 // no leftovers, and copies between file systems.
 class tst_FileCopy : public QObject
@@ -17,6 +60,10 @@ private slots:
     void acrossFileSystems();
     void emptyFile();
     void folderAsSourceFails();
+    void fallbacks_data();
+    void fallbacks();
+    void failureReasons_data();
+    void failureReasons();
 };
 
 namespace {
@@ -138,6 +185,86 @@ void tst_FileCopy::folderAsSourceFails()
             = QDir(temp.path() + QStringLiteral("/out"))
                       .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char(' '))));
+}
+
+void tst_FileCopy::fallbacks_data()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("the Linux copy's system calls");
+#else
+    QTest::addColumn<int>("quirk");
+    QTest::addColumn<int>("size");
+    // Some network and virtual file systems answer 0 where they cannot copy in the kernel.
+    QTest::newRow("copy_file_range gives 0") << int(ZeroFromCopyRange) << 3 * 1024 * 1024 + 5;
+    QTest::newRow("both give 0") << int(ZeroFromCopyRange | ZeroFromSendfile) << 9 * 1024 * 1024;
+    // vfat and some shares keep no Unix mode.
+    QTest::newRow("mode refused") << int(ModeRefused) << 100;
+    QTest::newRow("mode not supported") << int(ModeUnsupported) << 100;
+#endif
+}
+
+void tst_FileCopy::fallbacks()
+{
+#ifdef Q_OS_LINUX
+    QFETCH(int, quirk);
+    QFETCH(int, size);
+    QTemporaryDir temp;
+    const QString source = temp.path() + QStringLiteral("/source.bin");
+    const QString target = temp.path() + QStringLiteral("/target.bin");
+    const QByteArray content = pattern(size);
+    QVERIFY(write(source, content));
+    quirks = quirk;
+    FileError error;
+    const bool copied = FileUtils::copyNewFile(source, target, &error);
+    quirks = 0;
+    QVERIFY2(copied, qPrintable(error.text));
+    QCOMPARE(error.kind, FileError::None);
+    QCOMPARE(read(target), content);
+#endif
+}
+
+void tst_FileCopy::failureReasons_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<int>("kind");
+    QTest::newRow("source missing") << "no source" << int(FileError::SourceMissing);
+    QTest::newRow("target folder missing") << "no folder" << int(FileError::Other);
+    QTest::newRow("target folder read-only") << "read-only" << int(FileError::NoPermission);
+    QTest::newRow("program ending") << "stop" << int(FileError::Stopped);
+}
+
+// Each failure says why, in the system's words and by kind; no partial target is left.
+void tst_FileCopy::failureReasons()
+{
+    QFETCH(QString, setup);
+    QFETCH(int, kind);
+    QTemporaryDir temp;
+    const QString source = temp.path() + QStringLiteral("/source.bin");
+    const QString folder = temp.path() + QStringLiteral("/out");
+    if (setup != QLatin1String("no source"))
+        QVERIFY(write(source, pattern(1000)));
+    if (setup != QLatin1String("no folder"))
+        QVERIFY(QDir().mkpath(folder));
+    if (setup == QLatin1String("read-only")) {
+#ifdef Q_OS_WIN
+        QSKIP("a folder's read-only attribute does not keep files out on Windows");
+#endif
+        if (!TestSupport::enforceFilePermissions())
+            QSKIP("file permissions do not bind here");
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    }
+    if (setup == QLatin1String("stop"))
+        FileUtils::requestStop();
+    FileError error;
+    const bool copied
+            = FileUtils::copyNewFile(source, folder + QStringLiteral("/target.bin"), &error);
+    FileUtils::clearStop();
+    QFile::setPermissions(folder,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QVERIFY(!copied);
+    QCOMPARE(int(error.kind), kind);
+    QVERIFY(!error.text.isEmpty());
+    QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/target.bin")));
 }
 
 QTEST_MAIN(tst_FileCopy)

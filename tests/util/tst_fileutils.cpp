@@ -49,6 +49,11 @@ private slots:
     void deleteFileLinkKeepsTarget();
     void deleteJunctionKeepsTarget();
 
+    void extendedPath_data();
+    void extendedPath();
+    void liesInside_data();
+    void liesInside();
+
     void md5Known_data();
     void md5Known();
     void md5ChunkBoundaries_data();
@@ -538,6 +543,61 @@ void tst_FileUtils::md5LargeSparseFileMatchesMd5sum()
 #endif
 
     QCOMPARE(FileUtils::getFileMd5(file), reference);
+}
+
+void tst_FileUtils::extendedPath_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("native");
+    const QString deep
+            = QStringLiteral("/课件/第一单元").repeated(30) + QStringLiteral("/片头.mp4");
+    QTest::newRow("short") << "C:/Users/t/AppData/Roaming/heron/resource/a.png"
+                           << R"(\\?\C:\Users\t\AppData\Roaming\heron\resource\a.png)";
+    QTest::newRow("long") << QStringLiteral("D:/download") + deep
+                          << QStringLiteral(R"(\\?\D:\download)")
+                    + QString(deep).replace(QLatin1Char('/'), QLatin1Char('\\'));
+    QTest::newRow("network share") << "//school-nas/courseware/C1/3/a.mp4"
+                                   << R"(\\?\UNC\school-nas\courseware\C1\3\a.mp4)";
+    QTest::newRow("backslashes and ..") << R"(C:\a\b\..\c\)"
+                                        << R"(\\?\C:\a\c)";
+    QTest::newRow("already extended") << R"(\\?\C:\x)"
+                                      << R"(\\?\C:\x)";
+}
+
+// Every Win32 file call takes these: without "\\?\" a path of 260 characters or more fails.
+void tst_FileUtils::extendedPath()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, native);
+    QCOMPARE(FileUtils::extendedPath(path), native);
+}
+
+void tst_FileUtils::liesInside_data()
+{
+    QTest::addColumn<QString>("resolved");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<bool>("inside");
+    QTest::newRow("inside") << R"(\\?\C:\r\a.png)"
+                            << R"(\\?\C:\r)" << true;
+    QTest::newRow("other case") << R"(\\?\C:\R\A.png)"
+                                << R"(\\?\c:\r)" << true;
+    QTest::newRow("outside") << R"(\\?\D:\data\a.png)"
+                             << R"(\\?\C:\r)" << false;
+    QTest::newRow("sibling, same start") << R"(\\?\C:\rx\a)"
+                                         << R"(\\?\C:\r)" << false;
+    QTest::newRow("entry not resolved") << ""
+                                        << R"(\\?\C:\r)" << false;
+    // An unresolved folder must not make everything count as inside it.
+    QTest::newRow("folder not resolved") << R"(\\?\D:\data\a.png)"
+                                         << "" << false;
+}
+
+void tst_FileUtils::liesInside()
+{
+    QFETCH(QString, resolved);
+    QFETCH(QString, folder);
+    QFETCH(bool, inside);
+    QCOMPARE(FileUtils::liesInside(resolved, folder), inside);
 }
 
 QTEST_GUILESS_MAIN(tst_FileUtils)

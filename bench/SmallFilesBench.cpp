@@ -1,0 +1,284 @@
+#include "SmallFilesBench.h"
+
+#include "BenchCommon.h"
+#include "app/LogMessageHandler.h"
+#include "config/AppContext.h"
+#include "courseware/CoursewareResource.h"
+#include "util/DigestCache.h"
+#include "util/FileUtils.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtConcurrent>
+
+#include <cstdio>
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
+#endif
+
+namespace Bench {
+
+namespace {
+
+QJsonArray elementArray(const QVector<ResourceElement> &elements)
+{
+    QJsonArray array;
+    for (const ResourceElement &e : elements)
+        array.append(QJsonObject {{QStringLiteral("localPath"), e.localPath},
+                                  {QStringLiteral("fileMd5"), e.fileMd5},
+                                  {QStringLiteral("fileType"), e.fileType}});
+    return array;
+}
+
+// The program's console echo goes nowhere while a pass is timed, as for a windowed program.
+class QuietConsole
+{
+public:
+    QuietConsole()
+    {
+#ifdef Q_OS_UNIX
+        std::fflush(stdout);
+        saved = ::dup(STDOUT_FILENO);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::close(null);
+#endif
+    }
+    ~QuietConsole()
+    {
+#ifdef Q_OS_UNIX
+        std::fflush(stdout);
+        ::dup2(saved, STDOUT_FILENO);
+        ::close(saved);
+#endif
+    }
+
+private:
+    int saved = -1;
+};
+
+// CPU time of this process, and of its children that have ended.
+qint64 processCpuNs()
+{
+#ifdef Q_OS_UNIX
+    struct timespec time;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &time);
+    return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
+#else
+    return 0;
+#endif
+}
+
+qint64 childrenCpuNs()
+{
+#ifdef Q_OS_UNIX
+    struct rusage usage;
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return (qint64(usage.ru_utime.tv_sec) + usage.ru_stime.tv_sec) * 1000000000
+            + (qint64(usage.ru_utime.tv_usec) + usage.ru_stime.tv_usec) * 1000;
+#else
+    return 0;
+#endif
+}
+
+int filesBelow(const QString &folder)
+{
+    int count = 0;
+    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+int runSmallFiles(const QStringList &args)
+{
+    const int count = int(optionMiB(args, QStringLiteral("files"), 20000));
+    const qint64 fileKiB = optionMiB(args, QStringLiteral("file-kib"), 4);
+    const int folders = int(optionMiB(args, QStringLiteral("folders"), 40));
+    const int rounds = int(optionMiB(args, QStringLiteral("rounds"), 3));
+    const QString base = option(args, QStringLiteral("dir"), QDir::tempPath());
+    QTemporaryDir temp(base + QStringLiteral("/corvin-small-XXXXXX"));
+    temp.setAutoRemove(!flag(args, QStringLiteral("keep")));
+    if (!temp.isValid()) {
+        print(QStringLiteral("small: cannot make a folder in %1").arg(base));
+        return 1;
+    }
+    print(QStringLiteral("small: writing %1 files x %2 KiB in %3 folders in %4")
+                  .arg(count)
+                  .arg(fileKiB)
+                  .arg(folders)
+                  .arg(temp.path()));
+    Tree tree;
+    if (!writeTree(temp.path() + QStringLiteral("/download/SC/1"), count, fileKiB * 1024, folders,
+                   7, &tree)) {
+        print(QStringLiteral("small: cannot write the courseware"));
+        return 1;
+    }
+    const QString reply = QString::fromUtf8(
+            QJsonDocument(QJsonObject {{QStringLiteral("coursewareResource"),
+                                        QJsonObject {{QStringLiteral("success"), true},
+                                                     {QStringLiteral("flowConfList"),
+                                                      elementArray(tree.flow)},
+                                                     {QStringLiteral("resourceElements"),
+                                                      elementArray(tree.resources)}}}})
+                    .toJson(QJsonDocument::Compact));
+
+    // A teacher's run: the log file in the working folder, heron 0.9 (a folder per type) on
+    // channel 0, the user's digest cache empty as before the first check of a distribution.
+    const QString work = temp.path() + QStringLiteral("/run");
+    const QString appData = temp.path() + QStringLiteral("/appdata");
+    QDir().mkpath(work);
+    QDir().mkpath(appData + QStringLiteral("/heron"));
+    QFile clientIni(appData + QStringLiteral("/heron/config.ini"));
+    if (!clientIni.open(QIODevice::WriteOnly) || clientIni.write("[Server]\nversion=0.9\n") < 0)
+        return 1;
+    clientIni.close();
+    const QString previousDir = QDir::currentPath();
+    const QByteArray previousAppData = qgetenv("APPDATA");
+    QDir::setCurrent(work);
+    qputenv("APPDATA", QFile::encodeName(appData));
+    AppContext &context = AppContext::instance();
+    const int previousChannel = context.channelId;
+    context.channelId = 0;
+    const QString previousTimestamp = runTimestamp;
+    runTimestamp = QStringLiteral("20261208000000");
+    const QString logFile = work + QStringLiteral("/log/log20261208000000.log");
+    const QString resourceFolder = context.clientResourcePath();
+    const QString cpTarget = temp.path() + QStringLiteral("/cp-target");
+
+    letFilesSettle();
+    warmCache(tree.files);
+    qint64 bestCheck = 0, bestMd5sum = 0, bestCopy = 0, bestCp = 0;
+    qint64 checkLog = 0, copyLog = 0;
+    qint64 checkCpu = 0, md5sumCpu = 0;
+    bool ok = true;
+    for (int round = 0; round < rounds && ok; ++round) {
+        QFile::remove(DigestCache::shared().fileName());
+        DigestCache::shared().reload();
+        QFile::remove(logFile);
+        CoursewareResource resource(QStringLiteral("Small_1"), QString(),
+                                    temp.path() + QStringLiteral("/download"), QStringLiteral("SC"),
+                                    1);
+        bool passed = false;
+        qint64 checkNs = 0;
+        qint64 copyNs = 0;
+        {
+            QuietConsole quiet;
+            const QtMessageHandler previous = qInstallMessageHandler(logMessageHandler);
+            QEventLoop loop;
+            QObject::connect(&resource, &CoursewareResource::CoursewareResourceStatChanged, &loop,
+                             [&](bool value) {
+                                 passed = value;
+                                 loop.quit();
+                             });
+            profileTimed(true);
+            QElapsedTimer timer;
+            timer.start();
+            const qint64 cpuBefore = processCpuNs();
+            resource.on_CoursewareResource_2(reply);
+            loop.exec();
+            checkNs = timer.nsecsElapsed();
+            const qint64 cpu = processCpuNs() - cpuBefore;
+            checkCpu = checkCpu == 0 ? cpu : qMin(checkCpu, cpu);
+            checkLog = QFileInfo(logFile).size();
+
+            profileTimed(false);
+            FileUtils::deleteDir(resourceFolder);
+            QFutureWatcher<bool> watcher;
+            QEventLoop copyLoop;
+            QObject::connect(&watcher, &QFutureWatcher<bool>::finished, &copyLoop,
+                             &QEventLoop::quit);
+            const qint64 before = QFileInfo(logFile).size();
+            if (qEnvironmentVariableIsSet("COPYPERF"))
+                profileTimed(true);
+            timer.restart();
+            watcher.setFuture(
+                    QtConcurrent::run(&resource, &CoursewareResource::copyToLocalResourcePath));
+            copyLoop.exec();
+            copyNs = timer.nsecsElapsed();
+            profileTimed(false);
+            copyLog = QFileInfo(logFile).size() - before;
+            ok = passed && watcher.result() && filesBelow(resourceFolder) == count;
+            qInstallMessageHandler(previous);
+        }
+        bool toolOk = false;
+        const qint64 childrenBefore = childrenCpuNs();
+        const qint64 md5sumNs = md5sumRun(tree.files, 2, &toolOk);
+        const qint64 toolCpu = childrenCpuNs() - childrenBefore;
+        md5sumCpu = md5sumCpu == 0 ? toolCpu : qMin(md5sumCpu, toolCpu);
+        QElapsedTimer timer;
+        timer.start();
+        const int code = QProcess::execute(
+                QStringLiteral("cp"),
+                {QStringLiteral("-r"), tree.folder + QStringLiteral("."), cpTarget});
+        const qint64 cpNs = timer.nsecsElapsed();
+        ok = ok && toolOk && code == 0 && filesBelow(cpTarget) == count;
+        QDir(cpTarget).removeRecursively();
+        bestCheck = bestCheck == 0 ? checkNs : qMin(bestCheck, checkNs);
+        bestCopy = bestCopy == 0 ? copyNs : qMin(bestCopy, copyNs);
+        bestMd5sum = bestMd5sum == 0 ? md5sumNs : qMin(bestMd5sum, md5sumNs);
+        bestCp = bestCp == 0 ? cpNs : qMin(bestCp, cpNs);
+    }
+    QFile::remove(DigestCache::shared().fileName());
+    DigestCache::shared().reload();
+    runTimestamp = previousTimestamp;
+    context.channelId = previousChannel;
+    QDir::setCurrent(previousDir);
+    qputenv("APPDATA", previousAppData);
+    if (!ok) {
+        print(QStringLiteral("small: a tool failed, the courseware did not pass, or the copy "
+                             "differs"));
+        return 1;
+    }
+    const auto perFile = [count](qint64 ns) {
+        return double(ns) / 1e3 / count;
+    };
+    const double checkRatio = double(bestMd5sum) / double(bestCheck);
+    const double copyRatio = double(bestCp) / double(bestCopy);
+    print(QStringLiteral("small: %1 files, %2 MiB, warm page cache, best of %3 rounds")
+                  .arg(count)
+                  .arg(double(tree.bytes) / (1024 * 1024), 0, 'f', 1)
+                  .arg(rounds));
+    print(QStringLiteral("small: verify ours %1 ms (%2 us a file), md5sum -P2 %3 ms")
+                  .arg(double(bestCheck) / 1e6, 0, 'f', 1)
+                  .arg(perFile(bestCheck), 0, 'f', 1)
+                  .arg(double(bestMd5sum) / 1e6, 0, 'f', 1));
+    print(QStringLiteral("small: verify ratio md5sum -P2/ours %1 (target >= 1.0) %2")
+                  .arg(checkRatio, 0, 'f', 3)
+                  .arg(verdict(checkRatio >= 1.0)));
+    print(QStringLiteral(
+                  "small: verify CPU time ours %1 ms, md5sum -P2 %2 ms (least of the rounds)")
+                  .arg(double(checkCpu) / 1e6, 0, 'f', 1)
+                  .arg(double(md5sumCpu) / 1e6, 0, 'f', 1));
+    print(QStringLiteral("small: copy ours %1 ms (%2 us a file), cp -r %3 ms")
+                  .arg(double(bestCopy) / 1e6, 0, 'f', 1)
+                  .arg(perFile(bestCopy), 0, 'f', 1)
+                  .arg(double(bestCp) / 1e6, 0, 'f', 1));
+    print(QStringLiteral("small: copy ratio cp -r/ours %1 (target >= 1.0) %2")
+                  .arg(copyRatio, 0, 'f', 3)
+                  .arg(verdict(copyRatio >= 1.0)));
+    print(QStringLiteral("small: log %1 MiB for the check, %2 MiB for the copy (%3 bytes a file)")
+                  .arg(double(checkLog) / (1024 * 1024), 0, 'f', 1)
+                  .arg(double(copyLog) / (1024 * 1024), 0, 'f', 1)
+                  .arg((checkLog + copyLog) / count));
+    return 0;
+}
+
+} // namespace Bench

@@ -1,0 +1,23 @@
+#include "LogBatch.h"
+
+#include "app/LogMessageHandler.h"
+
+namespace {
+thread_local int depth = 0;
+} // namespace
+
+LogBatch::LogBatch()
+{
+    ++depth;
+}
+
+LogBatch::~LogBatch()
+{
+    if (--depth == 0)
+        flushLog();
+}
+
+bool LogBatch::isOpen()
+{
+    return depth > 0;
+}

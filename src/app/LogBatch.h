@@ -1,0 +1,20 @@
+#ifndef LOGBATCH_H
+#define LOGBATCH_H
+
+// While one lives on a thread, the log records of that thread may wait in memory and go to the
+// file and the console together when the last batch of the thread ends: a write per record would
+// cost more than the work of many thousand small files it reports. A record of another thread, or
+// 64 KiB of waiting records, writes out what waits first, so the file keeps the order of the
+// messages. For loops that log per file; everything else writes each record at once.
+class LogBatch
+{
+public:
+    LogBatch();
+    ~LogBatch();
+    LogBatch(const LogBatch &) = delete;
+    LogBatch &operator=(const LogBatch &) = delete;
+
+    static bool isOpen();
+};
+
+#endif // LOGBATCH_H

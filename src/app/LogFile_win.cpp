@@ -1,0 +1,80 @@
+#include "LogFile.h"
+
+#include "util/FileUtils.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <windows.h>
+
+namespace {
+
+HANDLE nativeHandle(qintptr handle)
+{
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+} // namespace
+
+LogFile::~LogFile()
+{
+    close();
+}
+
+void LogFile::close()
+{
+    if (handle != -1)
+        CloseHandle(nativeHandle(handle));
+    handle = -1;
+    openedPath.clear();
+}
+
+bool LogFile::isCurrent(const QString &path)
+{
+    if (handle == -1 || path != openedPath || FileUtils::extendedPath(path) != fullPath)
+        return false;
+    // A file deleted while open stays until its last handle closes; the name is gone already.
+    FILE_STANDARD_INFO standard;
+    return GetFileInformationByHandleEx(nativeHandle(handle), FileStandardInfo, &standard,
+                                        sizeof standard)
+            && !standard.DeletePending && standard.NumberOfLinks > 0;
+}
+
+bool LogFile::open(const QString &path, QString *error)
+{
+    close();
+    const QString folder = QFileInfo(path).path();
+    if (!QFileInfo::exists(folder))
+        QDir().mkpath(folder);
+    // Others may read, rename and delete the file while it is open: a support engineer copying
+    // the log, or the log folder removed mid-run. Not inherited by the student client.
+    const QString full = FileUtils::extendedPath(path);
+    const std::wstring name = full.toStdWString();
+    const HANDLE file = CreateFileW(name.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = qt_error_string(int(GetLastError()));
+        return false;
+    }
+    handle = reinterpret_cast<qintptr>(file);
+    openedPath = path;
+    fullPath = full;
+    return true;
+}
+
+bool LogFile::write(const QByteArray &record, QString *error)
+{
+    const char *data = record.constData();
+    DWORD left = DWORD(record.size());
+    while (left > 0) {
+        DWORD written = 0;
+        if (!WriteFile(nativeHandle(handle), data, left, &written, nullptr) || written == 0) {
+            *error = qt_error_string(int(GetLastError()));
+            return false;
+        }
+        data += written;
+        left -= written;
+    }
+    return true;
+}

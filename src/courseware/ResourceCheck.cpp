@@ -1,0 +1,233 @@
+#include "ResourceCheck.h"
+
+#include "util/DigestCache.h"
+#include "util/FileIdentity.h"
+#include "util/FileReader.h"
+#include "util/FileUtils.h"
+#include "util/Md5.h"
+#include "util/SafePath.h"
+
+#include <QThreadPool>
+#include <QtConcurrent>
+
+ResourceCheck::ResourceCheck(const QString &folder, const QVector<ResourceElement> &flow,
+                             const QVector<ResourceElement> &resources, DigestCache *cache)
+    : cache(cache)
+{
+    checked.reserve(flow.size() + resources.size());
+    for (const QVector<ResourceElement> *list : {&flow, &resources}) {
+        for (const ResourceElement &element : *list) {
+            File file;
+            // Never read a file outside the download folder; the element counts as failed.
+            if (!SafePath::join(folder, element.localPath, &file.path))
+                file.outcome = Outcome::RefusedPath;
+            file.announced = element.fileMd5;
+            checked.append(file);
+        }
+    }
+}
+
+namespace {
+// Up to this many files, each is sized before any is read.
+const int maxFilesSizedUpFront = 1000;
+} // namespace
+
+ResourceCheck::~ResourceCheck()
+{
+    if (started)
+        done.future().waitForFinished();
+}
+
+QFuture<void> ResourceCheck::start(QThreadPool *pool, std::function<void()> whenDone)
+{
+    started = true;
+    this->whenDone = std::move(whenDone);
+    fileDone.reset(new std::atomic<bool>[size_t(checked.size())]);
+    for (int i = 0; i < checked.size(); ++i)
+        fileDone[size_t(i)] = false;
+    done.reportStarted();
+    const QFuture<void> future = done.future();
+    sizedUpFront = checked.size() <= maxFilesSizedUpFront;
+    if (checked.isEmpty()) {
+        finish();
+        return future;
+    }
+    // A few workers take the files one by one: a task a file would cost more than a small file's
+    // hash. The checks of several courseware share the pool's threads.
+    const int workers = qBound(1, pool->maxThreadCount(), checked.size());
+    workersLeft = workers;
+    for (int i = 0; i < workers; ++i)
+        QtConcurrent::run(pool, [this] { work(); });
+    return future;
+}
+
+void ResourceCheck::run()
+{
+    start(QThreadPool::globalInstance()).waitForFinished();
+}
+
+qint64 ResourceCheck::totalBytes() const
+{
+    const int sized = filesSized;
+    const qint64 bytes = bytesTotal;
+    if (sized == 0 || sized >= checked.size())
+        return bytes;
+    // The files not opened yet are taken to be as large as those opened so far, on average.
+    return bytes + bytes / sized * (checked.size() - sized);
+}
+
+void ResourceCheck::work()
+{
+    // With a few files (large video, typically), their sizes first, so that the progress has its
+    // whole before any file is read. A web-style courseware of many small files is sized as its
+    // files are opened: a look at each file beforehand would cost as much as hashing it.
+    for (int i = nextSize++; sizedUpFront && i < checked.size(); i = nextSize++)
+        sizeFile(checked[i], FileUtils::fileSize(checked[i].path));
+    std::vector<char> buffer;
+    for (int i = next++; i < checked.size(); i = next++) {
+        File &file = checked[i];
+        try {
+            checkFile(file, buffer);
+        } catch (...) {
+            // Out of memory, or a progress handler that threw: the file failed, the check goes on
+            // and still ends.
+            file.outcome = Outcome::Unreadable;
+            file.digest = FileUtils::unreadableMd5();
+            file.fromCache = false;
+        }
+        fileDone[size_t(i)] = true;
+        report(false);
+    }
+    if (--workersLeft == 0) {
+        report(true);
+        finish();
+    }
+}
+
+// Whoever holds the turn reports every file that is done, in order, while the others go on
+// hashing; the last worker waits for its turn, so nothing is left over.
+void ResourceCheck::report(bool wait)
+{
+    if (!results)
+        return;
+    if (wait)
+        reportMutex.lock();
+    else if (!reportMutex.tryLock())
+        return;
+    const int from = reported;
+    while (reported < checked.size() && fileDone[size_t(reported)])
+        ++reported;
+    if (reported > from) {
+        try {
+            results(from, reported);
+        } catch (...) {
+            // A handler that failed changes no result, and the check still ends.
+        }
+    }
+    reportMutex.unlock();
+}
+
+void ResourceCheck::finish()
+{
+    if (whenDone)
+        whenDone();
+    done.reportFinished();
+}
+
+void ResourceCheck::checkFile(File &file, std::vector<char> &buffer)
+{
+    if (file.outcome == Outcome::RefusedPath) {
+        if (!sizedUpFront)
+            sizeFile(file, 0);
+        return;
+    }
+    if (FileUtils::stopRequested())
+        return;
+    qint64 counted = 0;
+    FileReader in;
+    switch (in.open(file.path)) {
+    case FileReader::Missing:
+        file.outcome = Outcome::Missing;
+        if (!sizedUpFront)
+            sizeFile(file, 0);
+        break;
+    case FileReader::Unreadable:
+        file.outcome = Outcome::Unreadable;
+        if (!sizedUpFront)
+            sizeFile(file, 0);
+        break;
+    case FileReader::Ok: {
+        if (!sizedUpFront)
+            sizeFile(file, in.identity().size);
+        if (cache) {
+            file.digest = cache->lookup(file.path, in.identity());
+            file.fromCache = !file.digest.isEmpty();
+        }
+        if (!file.fromCache) {
+            const qint64 hashedAt = FileIdentity::now();
+            const auto heard = [this, &counted](qint64 chunk) {
+                counted += chunk;
+                bytesDone += chunk;
+                if (progress)
+                    progress(chunk);
+            };
+            file.digest = in.md5Hex(&buffer, heard);
+            if (FileUtils::stopRequested()) {
+                file.digest.clear();
+                return; // Stopped
+            }
+            // Kept only when nothing changed the file while it was read.
+            if (cache && !file.digest.isEmpty() && in.unchanged())
+                cache->store(file.path, in.identity(), file.digest, hashedAt);
+        }
+        if (file.digest.isEmpty())
+            file.outcome = Outcome::Unreadable;
+        else
+            file.outcome = Md5::sameDigest(file.announced, file.digest) ? Outcome::Passed
+                                                                        : Outcome::Differs;
+        break;
+    }
+    }
+    bytesDone += qMax<qint64>(0, file.size - counted);
+    if (file.outcome == Outcome::Missing || file.outcome == Outcome::Unreadable) {
+        // Counts as empty content: it still passes where the service announced just that.
+        file.digest = FileUtils::unreadableMd5();
+        if (Md5::sameDigest(file.announced, file.digest))
+            file.outcome = Outcome::Passed;
+    }
+}
+
+void ResourceCheck::sizeFile(File &file, qint64 size)
+{
+    if (file.outcome != Outcome::RefusedPath) {
+        file.size = size;
+        bytesTotal += size;
+    }
+    ++filesSized;
+}
+
+int ResourceCheck::fromCache() const
+{
+    int count = 0;
+    for (const File &file : checked)
+        count += file.fromCache ? 1 : 0;
+    return count;
+}
+
+bool ResourceCheck::passed() const
+{
+    for (const File &file : checked) {
+        if (file.outcome != Outcome::Passed)
+            return false;
+    }
+    return true;
+}
+
+bool ResourceCheck::stopped() const
+{
+    for (const File &file : checked) {
+        if (file.outcome == Outcome::Stopped)
+            return true;
+    }
+    return false;
+}

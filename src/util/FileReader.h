@@ -1,0 +1,42 @@
+#ifndef FILEREADER_H
+#define FILEREADER_H
+
+#include "util/FileIdentity.h"
+
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+#include <vector>
+
+class QFile;
+
+// One file opened to be hashed: its identity as it was opened, then its MD5, with as few system
+// calls as the platform allows (a web-style courseware has tens of thousands of small files).
+// One object a file, used by one thread.
+class FileReader
+{
+public:
+    enum Opened { Ok, Missing, Unreadable };
+
+    FileReader() = default;
+    ~FileReader();
+
+    Opened open(const QString &path);
+    // Of the open file, taken when it was opened.
+    const FileIdentity &identity() const { return opened; }
+    // Whether the file is still as it was opened, once it has been read.
+    bool unchanged();
+    // The MD5 of the whole content as 32 lower-case hex digits; "" when a read fails or a stop
+    // was requested. `progress` hears each chunk's size; `buffer` is grown to the chunk size.
+    QString md5Hex(std::vector<char> *buffer, const std::function<void(qint64)> &progress);
+
+private:
+    Q_DISABLE_COPY(FileReader)
+
+    FileIdentity opened;
+    int fd = -1;
+    QFile *file = nullptr;
+};
+
+#endif // FILEREADER_H
