@@ -1,3 +1,4 @@
+#include "app/DisplayScaling.h"
 #include "app/FormFont.h"
 #include "app/LogMessageHandler.h"
 #include "app/SingleInstanceGuard.h"
@@ -17,6 +18,7 @@ int main(int argc, char *argv[])
     // Claimed before anything else; its answer is only looked at once the window exists.
     SingleInstanceGuard guard(instanceKey);
 
+    DisplayScaling::enable();
     QApplication app(argc, argv);
     FormFont::apply(app);
     StopWorkOnQuit::install(app);

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSettings>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QTemporaryDir>
@@ -63,6 +64,23 @@ bool underWine()
 #else
     return false;
 #endif
+}
+
+qreal chosenDisplayScale()
+{
+#ifdef Q_OS_WIN
+    const QSettings desktop(QStringLiteral("HKEY_CURRENT_USER\\Control Panel\\Desktop"),
+                            QSettings::NativeFormat);
+    return desktop.value(QStringLiteral("LogPixels"), 96).toInt() / 96.0;
+#else
+    return 1.0;
+#endif
+}
+
+QSize atChosenScale(const QSize &designed)
+{
+    const qreal scale = chosenDisplayScale();
+    return QSize(qRound(designed.width() * scale), qRound(designed.height() * scale));
 }
 
 #ifdef Q_OS_WIN

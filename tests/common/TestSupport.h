@@ -5,6 +5,7 @@
 #include <QMap>
 #include <QMessageBox>
 #include <QMutex>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -60,6 +61,12 @@ bool writeClientStartFile(const QString &appData, const QString &client);
 
 // True when this Windows program runs under Wine.
 bool underWine();
+
+// The display scale the user chose: Windows' DPI setting over the 96 of 100 %, read from the
+// setting itself rather than from Qt; 1 elsewhere. And a size of device-independent pixels in
+// device pixels at that scale.
+qreal chosenDisplayScale();
+QSize atChosenScale(const QSize &designed);
 
 // A symbolic link at `link` to `target`. Under Wine it is a link of the Linux file system, made
 // by the host's ln; Wine shows such a link to a folder as a reparse point and one to a file as

@@ -1,5 +1,6 @@
 // corvin-pictures <out>: drives the real windows through their states against the in-process
 // stand-in service and the demo data, and saves each state as <out>/<state>.png.
+#include "app/DisplayScaling.h"
 #include "app/FormFont.h"
 #include "config/AppContext.h"
 #include "courseware/CoursewareSelect.h"
@@ -12,6 +13,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,6 +24,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <QTimer>
@@ -64,26 +68,51 @@ void settle()
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
-// A label whose text is wider than the label shows it cut off.
-void checkLabels(QWidget *widget, const char *name)
+// A text larger than the room its widget gives it shows cut off: a label's contents, a button's
+// room beside its indicator or inside its frame.
+void checkFits(const QWidget *widget, const QString &text, const QRect &room, const char *name)
 {
-    const QList<QLabel *> labels = widget->findChildren<QLabel *>();
+    const QFontMetrics metrics = widget->fontMetrics();
+    const QSize needed(metrics.horizontalAdvance(text), metrics.height());
+    if (needed.width() > room.width() || needed.height() > room.height()) {
+        std::fprintf(stderr, "corvin-pictures: %s: \"%s\" needs %dx%d px, %s has %dx%d\n", name,
+                     text.toUtf8().constData(), needed.width(), needed.height(),
+                     qPrintable(widget->objectName()), room.width(), room.height());
+        ++failures;
+    }
+}
+
+void checkTexts(QWidget *window, const char *name)
+{
+    const QList<QLabel *> labels = window->findChildren<QLabel *>();
     for (const QLabel *label : labels) {
-        if (!label->isVisible() || label->wordWrap() || label->text().isEmpty())
+        if (label->isVisible() && !label->wordWrap() && !label->text().isEmpty())
+            checkFits(label, label->text(), label->contentsRect(), name);
+    }
+    const QList<QAbstractButton *> buttons = window->findChildren<QAbstractButton *>();
+    for (const QAbstractButton *button : buttons) {
+        QStyle::SubElement contents;
+        if (qobject_cast<const QRadioButton *>(button))
+            contents = QStyle::SE_RadioButtonContents;
+        else if (qobject_cast<const QCheckBox *>(button))
+            contents = QStyle::SE_CheckBoxContents;
+        else if (qobject_cast<const QPushButton *>(button))
+            contents = QStyle::SE_PushButtonContents;
+        else
             continue;
-        const int needed = label->fontMetrics().horizontalAdvance(label->text());
-        if (needed > label->contentsRect().width()) {
-            std::fprintf(stderr, "corvin-pictures: %s: \"%s\" needs %d px, %s has %d\n", name,
-                         label->text().toUtf8().constData(), needed,
-                         qPrintable(label->objectName()), label->contentsRect().width());
-            ++failures;
-        }
+        if (!button->isVisible() || button->text().isEmpty())
+            continue;
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        const QRect room = button->style()->subElementRect(contents, &option, button);
+        checkFits(button, QString(button->text()).remove(QLatin1Char('&')), room, name);
     }
 }
 
 void save(QWidget *widget, const char *name)
 {
-    checkLabels(widget, name);
+    checkTexts(widget, name);
     const QString path = QStringLiteral("%1/%2.png").arg(outFolder, QLatin1String(name));
     if (!widget->grab().save(path)) {
         std::fprintf(stderr, "corvin-pictures: cannot write %s\n", qPrintable(path));
@@ -311,6 +340,7 @@ int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    DisplayScaling::enable();
     QApplication app(argc, argv);
     FormFont::apply(app);
     if (argc != 2) {
