@@ -30,6 +30,9 @@ ResourceCheck::ResourceCheck(const QString &folder, const QVector<ResourceElemen
 namespace {
 // Up to this many files, each is sized before any is read.
 const int maxFilesSizedUpFront = 1000;
+// Files from this size on are read ahead while the one before is hashed, this much of each.
+const qint64 readAheadFrom = 1024 * 1024;
+const qint64 readAheadBytes = 16 * 1024 * 1024;
 } // namespace
 
 ResourceCheck::~ResourceCheck()
@@ -84,19 +87,33 @@ void ResourceCheck::work()
     for (int i = nextSize++; sizedUpFront && i < checked.size(); i = nextSize++)
         sizeFile(checked[i], FileUtils::fileSize(checked[i].path));
     std::vector<char> buffer;
-    for (int i = next++; i < checked.size(); i = next++) {
-        File &file = checked[i];
-        try {
-            checkFile(file, buffer);
-        } catch (...) {
-            // Out of memory, or a progress handler that threw: the file failed, the check goes on
-            // and still ends.
-            file.outcome = Outcome::Unreadable;
-            file.digest = FileUtils::unreadableMd5();
-            file.fromCache = false;
+    // Each worker opens the file it will read next before it reads the current one, and has the
+    // system read a large one ahead: the disk then works while this thread hashes.
+    std::unique_ptr<FileReader> current(new FileReader);
+    std::unique_ptr<FileReader> following(new FileReader);
+    int index = next++;
+    bool opened = index < checked.size()
+            && guarded(checked[index], [&] { return openFile(checked[index], *current); });
+    while (index < checked.size()) {
+        const int after = next++;
+        bool afterOpened = false;
+        if (after < checked.size()) {
+            File &file = checked[after];
+            afterOpened = guarded(file, [&] { return openFile(file, *following); });
+            if (afterOpened && !file.fromCache && sizedUpFront && file.size >= readAheadFrom)
+                following->readAhead(readAheadBytes);
         }
-        fileDone[size_t(i)] = true;
+        File &file = checked[index];
+        guarded(file, [&] {
+            checkFile(file, *current, opened, buffer);
+            return true;
+        });
+        fileDone[size_t(index)] = true;
         report(false);
+        current.reset(following.release());
+        following.reset(new FileReader);
+        index = after;
+        opened = afterOpened;
     }
     if (--workersLeft == 0) {
         report(true);
@@ -134,35 +151,44 @@ void ResourceCheck::finish()
     done.reportFinished();
 }
 
-void ResourceCheck::checkFile(File &file, std::vector<char> &buffer)
+bool ResourceCheck::openFile(File &file, FileReader &in)
 {
     if (file.outcome == Outcome::RefusedPath) {
         if (!sizedUpFront)
             sizeFile(file, 0);
-        return;
+        return false;
     }
     if (FileUtils::stopRequested())
-        return;
-    qint64 counted = 0;
-    FileReader in;
+        return false;
     switch (in.open(file.path)) {
     case FileReader::Missing:
         file.outcome = Outcome::Missing;
         if (!sizedUpFront)
             sizeFile(file, 0);
-        break;
+        return false;
     case FileReader::Unreadable:
         file.outcome = Outcome::Unreadable;
         if (!sizedUpFront)
             sizeFile(file, 0);
+        return false;
+    case FileReader::Ok:
         break;
-    case FileReader::Ok: {
-        if (!sizedUpFront)
-            sizeFile(file, in.identity().size);
-        if (cache) {
-            file.digest = cache->lookup(file.path, in.identity());
-            file.fromCache = !file.digest.isEmpty();
-        }
+    }
+    if (!sizedUpFront)
+        sizeFile(file, in.identity().size);
+    if (cache) {
+        file.digest = cache->lookup(file.path, in.identity());
+        file.fromCache = !file.digest.isEmpty();
+    }
+    return true;
+}
+
+void ResourceCheck::checkFile(File &file, FileReader &in, bool opened, std::vector<char> &buffer)
+{
+    if (file.outcome == Outcome::RefusedPath || (!opened && FileUtils::stopRequested()))
+        return;
+    qint64 counted = 0;
+    if (opened) {
         if (!file.fromCache) {
             const qint64 hashedAt = FileIdentity::now();
             const auto heard = [this, &counted](qint64 chunk) {
@@ -174,7 +200,8 @@ void ResourceCheck::checkFile(File &file, std::vector<char> &buffer)
             file.digest = in.md5Hex(&buffer, heard);
             if (FileUtils::stopRequested()) {
                 file.digest.clear();
-                return; // Stopped
+                file.outcome = Outcome::Stopped;
+                return;
             }
             // Kept only when nothing changed the file while it was read.
             if (cache && !file.digest.isEmpty() && in.unchanged())
@@ -185,8 +212,6 @@ void ResourceCheck::checkFile(File &file, std::vector<char> &buffer)
         else
             file.outcome = Md5::sameDigest(file.announced, file.digest) ? Outcome::Passed
                                                                         : Outcome::Differs;
-        break;
-    }
     }
     bytesDone += qMax<qint64>(0, file.size - counted);
     if (file.outcome == Outcome::Missing || file.outcome == Outcome::Unreadable) {
@@ -204,6 +229,21 @@ void ResourceCheck::sizeFile(File &file, qint64 size)
         bytesTotal += size;
     }
     ++filesSized;
+}
+
+template<typename F>
+bool ResourceCheck::guarded(File &file, F step)
+{
+    try {
+        return step();
+    } catch (...) {
+        // Out of memory, or a progress handler that threw: the file failed, the check goes on
+        // and still ends.
+        file.outcome = Outcome::Unreadable;
+        file.digest = FileUtils::unreadableMd5();
+        file.fromCache = false;
+        return false;
+    }
 }
 
 int ResourceCheck::fromCache() const
