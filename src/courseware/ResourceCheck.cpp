@@ -87,32 +87,36 @@ void ResourceCheck::work()
     for (int i = nextSize++; sizedUpFront && i < checked.size(); i = nextSize++)
         sizeFile(checked[i], FileUtils::fileSize(checked[i].path));
     std::vector<char> buffer;
-    // Each worker opens the file it will read next before it reads the current one, and has the
-    // system read a large one ahead: the disk then works while this thread hashes.
-    std::unique_ptr<FileReader> current(new FileReader);
-    std::unique_ptr<FileReader> following(new FileReader);
     int index = next++;
-    bool opened = index < checked.size()
-            && guarded(checked[index], [&] { return openFile(checked[index], *current); });
+    std::unique_ptr<FileReader> reader(new FileReader);
+    bool isOpen = false; // whether `reader` holds the file already
+    bool opened = false;
     while (index < checked.size()) {
-        const int after = next++;
-        bool afterOpened = false;
-        if (after < checked.size()) {
-            File &file = checked[after];
-            afterOpened = guarded(file, [&] { return openFile(file, *following); });
-            if (afterOpened && !file.fromCache && sizedUpFront && file.size >= readAheadFrom)
-                following->readAhead(readAheadBytes);
-        }
         File &file = checked[index];
+        if (!isOpen)
+            opened = guarded(file, [&] { return openFile(file, *reader); });
+        // The file that follows, when large, is opened now and read ahead by the system while
+        // this one is hashed: the disk works meanwhile.
+        const int after = next++;
+        std::unique_ptr<FileReader> afterReader(new FileReader);
+        const bool afterOpen
+                = after < checked.size() && sizedUpFront && checked[after].size >= readAheadFrom;
+        bool afterOpened = false;
+        if (afterOpen) {
+            File &following = checked[after];
+            afterOpened = guarded(following, [&] { return openFile(following, *afterReader); });
+            if (afterOpened && !following.fromCache)
+                afterReader->readAhead(readAheadBytes);
+        }
         guarded(file, [&] {
-            checkFile(file, *current, opened, buffer);
+            checkFile(file, *reader, opened, buffer);
             return true;
         });
         fileDone[size_t(index)] = true;
         report(false);
-        current.reset(following.release());
-        following.reset(new FileReader);
         index = after;
+        reader = std::move(afterReader);
+        isOpen = afterOpen;
         opened = afterOpened;
     }
     if (--workersLeft == 0) {
