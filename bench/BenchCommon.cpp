@@ -10,7 +10,8 @@
 #include <QThread>
 
 #include <cstdio>
-#ifdef Q_OS_LINUX
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 #include <memory>
@@ -179,6 +180,26 @@ void warmCache(const QStringList &files)
             continue;
         while (file.read(buffer.data(), qint64(buffer.size())) > 0) { }
     }
+}
+
+QuietConsole::QuietConsole()
+{
+    std::fflush(stdout);
+#ifdef Q_OS_UNIX
+    saved = ::dup(STDOUT_FILENO);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, STDOUT_FILENO);
+    ::close(null);
+#endif
+}
+
+QuietConsole::~QuietConsole()
+{
+    std::fflush(stdout);
+#ifdef Q_OS_UNIX
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+#endif
 }
 
 void silenceLog()

@@ -62,6 +62,17 @@ void letFilesSettle();
 // profileTimed(true) and profileTimed(false), the timed passes, not the set-up.
 void profileTimed(bool on);
 
+// The program's console echo goes nowhere while it lives, as for a windowed program.
+class QuietConsole
+{
+public:
+    QuietConsole();
+    ~QuietConsole();
+
+private:
+    int saved = -1;
+};
+
 // Log lines of the code under test are not part of what is measured.
 void silenceLog();
 void restoreLog();

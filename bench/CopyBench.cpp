@@ -1,8 +1,7 @@
 #include "CopyBench.h"
 
 #include "BenchCommon.h"
-#include "config/AppContext.h"
-#include "courseware/CoursewareResource.h"
+#include "courseware/ResourceCopy.h"
 #include "util/FileUtils.h"
 
 #include <QDir>
@@ -12,11 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFutureWatcher>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QtConcurrent>
 
@@ -54,110 +49,56 @@ int runCopy(const QStringList &args)
         print(QStringLiteral("copy: cannot make a folder in %1").arg(base));
         return 1;
     }
-    const QString root = temp.path() + QStringLiteral("/download");
-    const QString source = root + QStringLiteral("/BC/1");
+    const QString source = temp.path() + QStringLiteral("/download/BC/1");
     print(QStringLiteral("copy: writing %1 files x %2 MiB in %3")
                   .arg(fileCount)
                   .arg(fileMiB)
                   .arg(source));
-
-    // A few flow files and the rest as resources, spread over type folders like a courseware.
-    const QString types[]
-            = {QStringLiteral("image"), QStringLiteral("audio"), QStringLiteral("video")};
-    QStringList files;
-    QJsonArray flow;
-    QJsonArray elements;
-    for (int f = 0; f < fileCount; ++f) {
-        const bool isFlow = f < 2;
-        const QString type = isFlow ? QStringLiteral("xml") : types[f % 3];
-        const QString localPath = QStringLiteral("%1/f%2.bin").arg(type).arg(f);
-        const QString path = source + QLatin1Char('/') + localPath;
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        if (!writeFile(path, fileMiB * 1024 * 1024, quint32(f * 7919 + 17))) {
-            print(QStringLiteral("copy: cannot write %1").arg(path));
-            return 1;
-        }
-        files << path;
-        (isFlow ? flow : elements)
-                .append(QJsonObject {{QStringLiteral("localPath"), localPath},
-                                     {QStringLiteral("fileType"), type}});
+    Tree tree;
+    if (!writeTree(source, fileCount, fileMiB * 1024 * 1024, 3, 17, &tree)) {
+        print(QStringLiteral("copy: cannot write %1").arg(source));
+        return 1;
     }
-
-    // Settings and student client of this run only.
-    const QString ini = temp.path() + QStringLiteral("/config.ini");
-    {
-        QSettings settings(ini, QSettings::IniFormat);
-        settings.setValue(QStringLiteral("Server/MD5"), 0);
-    }
-    const QString appData = temp.path() + QStringLiteral("/appdata");
-    {
-        QDir().mkpath(appData + QStringLiteral("/heron"));
-        QSettings client(appData + QStringLiteral("/heron/config.ini"), QSettings::IniFormat);
-        client.setValue(QStringLiteral("Server/version"), QStringLiteral("0.9"));
-    }
-    const QByteArray previousAppData = qgetenv("APPDATA");
-    qputenv("APPDATA", QFile::encodeName(appData));
-    AppContext &context = AppContext::instance();
-    QSettings *previousSettings = context.settings;
-    context.settings = new QSettings(ini, QSettings::IniFormat);
-    const int previousChannel = context.channelId;
-    context.channelId = 0;
-
-    silenceLog();
-    // No service here: the list is handed over as its reply would be.
-    CoursewareResource resource(QStringLiteral("Bench_1"), QString(), root, QStringLiteral("BC"),
-                                1);
-    {
-        QEventLoop loop;
-        QObject::connect(&resource, &CoursewareResource::CoursewareResourceStatChanged, &loop,
-                         &QEventLoop::quit);
-        const QJsonObject list {{QStringLiteral("success"), true},
-                                {QStringLiteral("flowConfList"), flow},
-                                {QStringLiteral("resourceElements"), elements}};
-        resource.on_CoursewareResource_2(QString::fromUtf8(
-                QJsonDocument(QJsonObject {{QStringLiteral("coursewareResource"), list}})
-                        .toJson(QJsonDocument::Compact)));
-        loop.exec();
-    }
-    restoreLog();
-    const QString resourceFolder = context.clientResourcePath();
+    // An old-layout client: a folder per type, as the spread of types asks for most folders.
+    const QString resourceFolder = temp.path() + QStringLiteral("/appdata/heron/resource/");
     const QString cpTarget = temp.path() + QStringLiteral("/cp-target");
+    warmCache(tree.files);
+    warmCache(tree.files);
 
-    warmCache(files);
-    warmCache(files);
     qint64 bestOurs = 0;
     qint64 bestTool = 0;
     bool oursOk = true;
     bool toolOk = true;
-    const auto expected = treeSize(source);
+    const auto expected = treeSize(tree.folder);
     BlockMeter meter;
     double blockedMs = 0;
     for (int round = 0; round < rounds && oursOk && toolOk; ++round) {
-        // Each side starts from an empty target; only one copy is on disk at a time.
+        // Each side starts from an emptied target; only one copy is on disk at a time.
         silenceLog();
         FileUtils::deleteDir(resourceFolder);
+        restoreLog();
         // On the pool, as the preparation window runs it, with the GUI thread's loop running.
+        ResourceCopy copy(tree.folder, resourceFolder, false, tree.flow, tree.resources);
         QElapsedTimer timer;
         meter.start();
+        profileTimed(true);
         timer.start();
         QFutureWatcher<bool> watcher;
         QEventLoop loop;
         QObject::connect(&watcher, &QFutureWatcher<bool>::finished, &loop, &QEventLoop::quit);
-        watcher.setFuture(
-                QtConcurrent::run(&resource, &CoursewareResource::copyToLocalResourcePath));
+        watcher.setFuture(QtConcurrent::run([&copy] { return copy.run(); }));
         loop.exec();
         const qint64 oursNs = timer.nsecsElapsed();
+        profileTimed(false);
         blockedMs = qMax(blockedMs, meter.stopMs());
-        oursOk = watcher.result();
-        restoreLog();
-        oursOk = oursOk && treeSize(resourceFolder) == expected;
+        oursOk = watcher.result() && treeSize(resourceFolder) == expected;
         silenceLog();
         FileUtils::deleteDir(resourceFolder);
         restoreLog();
 
         timer.restart();
-        const int code
-                = QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), source, cpTarget});
+        const int code = QProcess::execute(QStringLiteral("cp"),
+                                           {QStringLiteral("-r"), tree.folder, cpTarget});
         const qint64 toolNs = timer.nsecsElapsed();
         toolOk = code == 0 && treeSize(cpTarget) == expected;
         QDir(cpTarget).removeRecursively();
@@ -165,18 +106,9 @@ int runCopy(const QStringList &args)
         bestOurs = bestOurs == 0 ? oursNs : qMin(bestOurs, oursNs);
         bestTool = bestTool == 0 ? toolNs : qMin(bestTool, toolNs);
     }
-
-    delete context.settings;
-    context.settings = previousSettings;
-    context.channelId = previousChannel;
-    if (previousAppData.isNull())
-        qunsetenv("APPDATA");
-    else
-        qputenv("APPDATA", previousAppData);
     if (!oursOk || !toolOk) {
         print(oursOk ? QStringLiteral("copy: cp -r failed")
-                     : QStringLiteral(
-                             "copy: copyToLocalResourcePath failed or copied a different tree"));
+                     : QStringLiteral("copy: the copy failed or copied a different tree"));
         return 1;
     }
 
@@ -186,16 +118,16 @@ int runCopy(const QStringList &args)
                   .arg(bytes / (1024 * 1024))
                   .arg(expected.first)
                   .arg(rounds));
-    print(QStringLiteral("copy: copyToLocalResourcePath %1 ms (%2 MB/s)")
+    print(QStringLiteral("copy: ResourceCopy %1 ms (%2 MB/s)")
                   .arg(double(bestOurs) / 1e6, 0, 'f', 1)
                   .arg(mbPerSecond(bytes, bestOurs), 0, 'f', 1));
-    print(QStringLiteral("copy: cp -r                   %1 ms (%2 MB/s)")
+    print(QStringLiteral("copy: cp -r         %1 ms (%2 MB/s)")
                   .arg(double(bestTool) / 1e6, 0, 'f', 1)
                   .arg(mbPerSecond(bytes, bestTool), 0, 'f', 1));
-    print(QStringLiteral("copy: ratio cp/ours           %1 (target >= 1.5) %2")
+    print(QStringLiteral("copy: ratio cp/ours %1 (target >= 1.5) %2")
                   .arg(ratio, 0, 'f', 3)
                   .arg(verdict(ratio >= 1.5)));
-    print(QStringLiteral("copy: GUI thread blocked      %1 ms at most (target <= 16) %2")
+    print(QStringLiteral("copy: GUI thread blocked %1 ms at most (target <= 16) %2")
                   .arg(blockedMs, 0, 'f', 1)
                   .arg(verdict(blockedMs <= 16, "ABOVE TARGET")));
     return 0;

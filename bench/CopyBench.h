@@ -5,8 +5,8 @@
 
 namespace Bench {
 
-// The resource copy of one generated courseware (CoursewareResource::copyToLocalResourcePath)
-// against cp -r of the same tree, both from a warm page cache.
+// The resource copy of one generated courseware (ResourceCopy) against cp -r of the same tree,
+// both from a warm page cache.
 int runCopy(const QStringList &args);
 
 } // namespace Bench

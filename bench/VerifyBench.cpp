@@ -1,115 +1,82 @@
 #include "VerifyBench.h"
 
 #include "BenchCommon.h"
-#include "config/AppContext.h"
-#include "courseware/CoursewareResource.h"
+#include "courseware/ResourceCheck.h"
 #include "util/DigestCache.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QSettings>
+#include <QFutureWatcher>
 #include <QTemporaryDir>
 #include <QThreadPool>
 
 #include <memory>
+#include <vector>
+
+#ifdef Q_OS_LINUX
+#include <unistd.h>
+#endif
 
 namespace Bench {
 
 namespace {
 
-QString fileDigest(const QString &path)
-{
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
-        return QString();
-    return QString::fromLatin1(hash.result().toHex());
-}
-
-// Courseware written below a download folder, with the resource-list reply of each.
+// Courseware written below a download folder: one tree each.
 struct Download
 {
-    QString root;
-    QStringList ids;
-    QStringList replies;
+    std::vector<Tree> courseware;
     QStringList files;
     qint64 bytes = 0;
 };
 
-bool writeDownload(const QString &root, const QString &prefix, int courseware, int filesEach,
-                   qint64 fileMiB, Download *download)
+bool writeDownload(const QString &root, int courseware, int filesEach, qint64 fileMiB,
+                   Download *download)
 {
-    download->root = root;
     for (int c = 0; c < courseware; ++c) {
-        const QString id = QStringLiteral("%1%2").arg(prefix).arg(c);
-        const QString folder = QStringLiteral("%1/%2/1/").arg(root, id);
-        QJsonArray flow;
-        QJsonArray elements;
-        for (int f = 0; f < filesEach; ++f) {
-            const QString localPath
-                    = QStringLiteral("%1/f%2.bin")
-                              .arg(f < 4 ? QStringLiteral("xml") : QStringLiteral("image"))
-                              .arg(f);
-            const QString path = folder + localPath;
-            QDir().mkpath(QFileInfo(path).absolutePath());
-            if (!writeFile(path, fileMiB * 1024 * 1024, quint32(qHash(id) + f))) {
-                print(QStringLiteral("verify: cannot write %1").arg(path));
-                return false;
-            }
-            download->files << path;
-            download->bytes += fileMiB * 1024 * 1024;
-            const QJsonObject element {{QStringLiteral("localPath"), localPath},
-                                       {QStringLiteral("fileMd5"), fileDigest(path)},
-                                       {QStringLiteral("fileType"), QStringLiteral("image")}};
-            (f < 4 ? flow : elements).append(element);
+        Tree tree;
+        if (!writeTree(QStringLiteral("%1/C%2/1").arg(root).arg(c), filesEach,
+                       fileMiB * 1024 * 1024, 4, quint32(c * 1000), &tree)) {
+            print(QStringLiteral("verify: cannot write below %1").arg(root));
+            return false;
         }
-        const QJsonObject list {{QStringLiteral("success"), true},
-                                {QStringLiteral("flowConfList"), flow},
-                                {QStringLiteral("resourceElements"), elements}};
-        download->ids << id;
-        download->replies << QString::fromUtf8(
-                QJsonDocument(QJsonObject {{QStringLiteral("coursewareResource"), list}})
-                        .toJson(QJsonDocument::Compact));
+        download->files += tree.files;
+        download->bytes += tree.bytes;
+        download->courseware.push_back(tree);
     }
     return true;
 }
 
-// One verification of every courseware, from their resource-list replies to their last report,
-// with the GUI thread's event loop running as in the selection window; wall time in ns.
-qint64 verifyAll(const Download &download, int *passed, double *blockedMs)
+// One verification of every courseware, each started as its resource list arrives, with the GUI
+// thread's event loop running as in the selection window; wall time in ns.
+qint64 verifyAll(const Download &download, DigestCache *cache, int *passed, double *blockedMs)
 {
+    std::vector<std::unique_ptr<ResourceCheck>> checks;
+    std::vector<std::unique_ptr<QFutureWatcher<void>>> watchers;
     QEventLoop loop;
-    int reported = 0;
+    int finished = 0;
     *passed = 0;
-    std::vector<std::unique_ptr<CoursewareResource>> resources;
-    for (const QString &id : download.ids) {
-        // No service here: the request fails at once and its empty answer comes second.
-        resources.emplace_back(
-                new CoursewareResource(id + QStringLiteral("_1"), QString(), download.root, id, 1));
-        QObject::connect(resources.back().get(), &CoursewareResource::CoursewareResourceStatChanged,
-                         &loop, [&](bool ok) {
-                             *passed += ok ? 1 : 0;
-                             if (++reported == int(download.ids.size()))
-                                 loop.quit();
-                         });
-    }
     BlockMeter meter;
     meter.start();
     QElapsedTimer timer;
     timer.start();
-    for (size_t i = 0; i < resources.size(); ++i)
-        resources[i]->on_CoursewareResource_2(download.replies.at(int(i)));
+    for (const Tree &tree : download.courseware) {
+        checks.emplace_back(new ResourceCheck(tree.folder, tree.flow, tree.resources, cache));
+        watchers.emplace_back(new QFutureWatcher<void>);
+        ResourceCheck *check = checks.back().get();
+        QObject::connect(watchers.back().get(), &QFutureWatcher<void>::finished, &loop, [&, check] {
+            *passed += check->passed() ? 1 : 0;
+            if (++finished == int(download.courseware.size()))
+                loop.quit();
+        });
+        watchers.back()->setFuture(check->start(QThreadPool::globalInstance()));
+    }
     loop.exec();
     const qint64 ns = timer.nsecsElapsed();
     *blockedMs = qMax(*blockedMs, meter.stopMs());
+    if (cache)
+        cache->save();
     return ns;
 }
 
@@ -121,19 +88,22 @@ struct Figures
     bool ok = true;
 };
 
-// Best of `rounds` for our verification (cache on or off) and for md5sum in `processes`.
-Figures compare(const Download &download, int processes, bool cache, int rounds)
+// Best of `rounds` for our verification and for md5sum in `processes`; `before` runs ahead of
+// each timed pass.
+template<typename F>
+Figures compare(const Download &download, int processes, DigestCache *cache, int rounds, F before)
 {
     Figures figures;
-    AppContext::instance().settings->setValue(QStringLiteral("Server/MD5Cache"), cache ? 1 : 0);
     for (int round = 0; round < rounds && figures.ok; ++round) {
         int passed = 0;
-        silenceLog();
-        const qint64 ours = verifyAll(download, &passed, &figures.blockedMs);
-        restoreLog();
+        before();
+        profileTimed(true);
+        const qint64 ours = verifyAll(download, cache, &passed, &figures.blockedMs);
+        profileTimed(false);
+        before();
         bool toolOk = false;
         const qint64 tool = md5sumRun(download.files, processes, &toolOk);
-        figures.ok = toolOk && passed == int(download.ids.size());
+        figures.ok = toolOk && passed == int(download.courseware.size());
         figures.ours = figures.ours == 0 ? ours : qMin(figures.ours, ours);
         figures.tool = figures.tool == 0 ? tool : qMin(figures.tool, tool);
     }
@@ -147,8 +117,8 @@ void report(const char *name, const Download &download, const Figures &figures, 
     print(QStringLiteral("verify %1: %2 MiB in %3 courseware x %4 files")
                   .arg(QLatin1String(name))
                   .arg(download.bytes / (1024 * 1024))
-                  .arg(download.ids.size())
-                  .arg(download.files.size() / download.ids.size()));
+                  .arg(download.courseware.size())
+                  .arg(download.files.size() / int(download.courseware.size())));
     print(QStringLiteral("verify %1:   ours %2 ms (%3 MB/s), %4 %5 ms (%6 MB/s)")
                   .arg(QLatin1String(name))
                   .arg(double(figures.ours) / 1e6, 0, 'f', 1)
@@ -163,58 +133,76 @@ void report(const char *name, const Download &download, const Figures &figures, 
                   .arg(verdict(ratio >= target)));
 }
 
+// Empties the page cache (root only) so that every file comes from the disk.
+bool dropPageCache()
+{
+#ifdef Q_OS_LINUX
+    ::sync();
+    QFile drop(QStringLiteral("/proc/sys/vm/drop_caches"));
+    return drop.open(QIODevice::WriteOnly) && drop.write("3\n") == 2;
+#else
+    return false;
+#endif
+}
+
+struct Options
+{
+    qint64 fileMiB;
+    int filesEach;
+    int courseware;
+    int rounds;
+    QString base;
+    bool keep;
+};
+
+Options options(const QStringList &args)
+{
+    return {optionMiB(args, QStringLiteral("file-size"), 4),
+            int(optionMiB(args, QStringLiteral("files"), 64)),
+            int(optionMiB(args, QStringLiteral("courseware"), 4)),
+            int(optionMiB(args, QStringLiteral("rounds"), 3)),
+            option(args, QStringLiteral("dir"), QDir::tempPath()),
+            flag(args, QStringLiteral("keep"))};
+}
+
 } // namespace
 
 int runVerify(const QStringList &args)
 {
-    const qint64 fileMiB = optionMiB(args, QStringLiteral("file-size"), 4);
-    const int filesEach = int(optionMiB(args, QStringLiteral("files"), 64));
-    const int courseware = int(optionMiB(args, QStringLiteral("courseware"), 4));
-    const int rounds = int(optionMiB(args, QStringLiteral("rounds"), 3));
-    const QString base = option(args, QStringLiteral("dir"), QDir::tempPath());
-
-    QTemporaryDir temp(base + QStringLiteral("/corvin-verify-XXXXXX"));
-    temp.setAutoRemove(!flag(args, QStringLiteral("keep")));
+    const Options o = options(args);
+    QTemporaryDir temp(o.base + QStringLiteral("/corvin-verify-XXXXXX"));
+    temp.setAutoRemove(!o.keep);
     if (!temp.isValid()) {
-        print(QStringLiteral("verify: cannot make a folder in %1").arg(base));
+        print(QStringLiteral("verify: cannot make a folder in %1").arg(o.base));
         return 1;
     }
     // Several courseware, and one courseware holding as many files.
     Download spread;
     Download single;
     print(QStringLiteral("verify: writing the courseware in %1").arg(temp.path()));
-    if (!writeDownload(temp.path() + QStringLiteral("/spread"), QStringLiteral("S"), courseware,
-                       filesEach, fileMiB, &spread)
-        || !writeDownload(temp.path() + QStringLiteral("/single"), QStringLiteral("O"), 1,
-                          filesEach * courseware, fileMiB, &single))
+    if (!writeDownload(temp.path() + QStringLiteral("/spread"), o.courseware, o.filesEach,
+                       o.fileMiB, &spread)
+        || !writeDownload(temp.path() + QStringLiteral("/single"), 1, o.filesEach * o.courseware,
+                          o.fileMiB, &single))
         return 1;
-
-    // Settings and digest cache of this run only.
-    const QString ini = temp.path() + QStringLiteral("/config.ini");
-    AppContext &context = AppContext::instance();
-    QSettings *previous = context.settings;
-    context.settings = new QSettings(ini, QSettings::IniFormat);
-    context.settings->setValue(QStringLiteral("Server/MD5"), 1);
-    QFile::remove(DigestCache::shared().fileName());
-    DigestCache::shared().reload();
-
+    // As after a distribution that ended a while ago: the cache keeps digests of settled files.
+    letFilesSettle();
     warmCache(spread.files + single.files);
     warmCache(spread.files + single.files);
-    const Figures spreadFigures = compare(spread, 2, false, rounds);
-    const Figures singleFigures = compare(single, 1, false, rounds);
-    // Once with the cache to fill it, then the same files again, nothing changed.
-    compare(spread, 2, true, 1);
-    const Figures cachedFigures = compare(spread, 2, true, rounds);
-    delete context.settings;
-    context.settings = previous;
-    QFile::remove(DigestCache::shared().fileName());
-
+    const auto nothing = [] {
+    };
+    const Figures spreadFigures = compare(spread, 2, nullptr, o.rounds, nothing);
+    const Figures singleFigures = compare(single, 1, nullptr, o.rounds, nothing);
+    // A cache of this run only: once to fill it, then the same files again, nothing changed.
+    DigestCache cache(temp.path() + QStringLiteral("/md5-cache.json"));
+    compare(spread, 2, &cache, 1, nothing);
+    const Figures cachedFigures = compare(spread, 2, &cache, o.rounds, nothing);
     if (!spreadFigures.ok || !singleFigures.ok || !cachedFigures.ok) {
         print(QStringLiteral("verify: md5sum failed or a courseware did not pass"));
         return 1;
     }
     print(QStringLiteral("verify: warm page cache, best of %1 rounds, pool of %2 threads")
-                  .arg(rounds)
+                  .arg(o.rounds)
                   .arg(QThreadPool::globalInstance()->maxThreadCount()));
     report("spread", spread, spreadFigures, "md5sum -P2", 1.05);
     report("single", single, singleFigures, "md5sum", 1.8);
@@ -224,6 +212,35 @@ int runVerify(const QStringList &args)
     print(QStringLiteral("verify: GUI thread blocked  %1 ms at most (target <= 16) %2")
                   .arg(blocked, 0, 'f', 1)
                   .arg(verdict(blocked <= 16, "ABOVE TARGET")));
+    return 0;
+}
+
+int runCold(const QStringList &args)
+{
+    const Options o = options(args);
+    if (!dropPageCache()) {
+        print(QStringLiteral("cold: skipped: emptying the page cache takes root "
+                             "(/proc/sys/vm/drop_caches)"));
+        return 0;
+    }
+    QTemporaryDir temp(o.base + QStringLiteral("/corvin-cold-XXXXXX"));
+    temp.setAutoRemove(!o.keep);
+    Download spread;
+    print(QStringLiteral("cold: writing the courseware in %1").arg(temp.path()));
+    if (!temp.isValid()
+        || !writeDownload(temp.path() + QStringLiteral("/spread"), o.courseware, o.filesEach,
+                          o.fileMiB, &spread))
+        return 1;
+    letFilesSettle();
+    // The first check after a distribution: nothing of it in memory yet.
+    const Figures figures = compare(spread, 2, nullptr, o.rounds, [] { dropPageCache(); });
+    if (!figures.ok) {
+        print(QStringLiteral("cold: md5sum failed or a courseware did not pass"));
+        return 1;
+    }
+    print(QStringLiteral("cold: page cache emptied before each pass, best of %1 rounds")
+                  .arg(o.rounds));
+    report("cold", spread, figures, "md5sum -P2", 1.0);
     return 0;
 }
 

@@ -8,6 +8,7 @@
 #include "BenchCommon.h"
 #include "CopyBench.h"
 #include "HashBench.h"
+#include "LogBench.h"
 #include "SmallFilesBench.h"
 #include "VerifyBench.h"
 
@@ -29,6 +30,12 @@ const Bench::Section sections[] = {
          "resource copy vs cp -r, GUI-thread block (--size MiB, --file-size MiB, --rounds N, "
          "--dir PATH, --keep)",
          &Bench::runCopy},
+        {"cold",
+         "verification of several courseware vs md5sum -P2, the page cache emptied before each "
+         "pass (root only; --courseware N, --files N, --file-size MiB, --rounds N, --dir PATH)",
+         &Bench::runCold},
+        {"log", "what a log record costs, written at once and in batches (--files N, --dir PATH)",
+         &Bench::runLog},
         {"small",
          "many small files as a teacher's run meets them, log file included: verification vs "
          "md5sum -P2, copy vs cp -r (--files N, --file-kib KiB, --folders N, --rounds N, --dir "

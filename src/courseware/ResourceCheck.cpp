@@ -30,6 +30,9 @@ ResourceCheck::ResourceCheck(const QString &folder, const QVector<ResourceElemen
 namespace {
 // Up to this many files, each is sized before any is read.
 const int maxFilesSizedUpFront = 1000;
+// Files from this size on are read ahead while the one before is hashed, this much of each.
+const qint64 readAheadFrom = 1024 * 1024;
+const qint64 readAheadBytes = 16 * 1024 * 1024;
 } // namespace
 
 ResourceCheck::~ResourceCheck()
@@ -84,19 +87,37 @@ void ResourceCheck::work()
     for (int i = nextSize++; sizedUpFront && i < checked.size(); i = nextSize++)
         sizeFile(checked[i], FileUtils::fileSize(checked[i].path));
     std::vector<char> buffer;
-    for (int i = next++; i < checked.size(); i = next++) {
-        File &file = checked[i];
-        try {
-            checkFile(file, buffer);
-        } catch (...) {
-            // Out of memory, or a progress handler that threw: the file failed, the check goes on
-            // and still ends.
-            file.outcome = Outcome::Unreadable;
-            file.digest = FileUtils::unreadableMd5();
-            file.fromCache = false;
+    int index = next++;
+    std::unique_ptr<FileReader> reader(new FileReader);
+    bool isOpen = false; // whether `reader` holds the file already
+    bool opened = false;
+    while (index < checked.size()) {
+        File &file = checked[index];
+        if (!isOpen)
+            opened = guarded(file, [&] { return openFile(file, *reader); });
+        // The file that follows, when large, is opened now and read ahead by the system while
+        // this one is hashed: the disk works meanwhile.
+        const int after = next++;
+        std::unique_ptr<FileReader> afterReader(new FileReader);
+        const bool afterOpen
+                = after < checked.size() && sizedUpFront && checked[after].size >= readAheadFrom;
+        bool afterOpened = false;
+        if (afterOpen) {
+            File &following = checked[after];
+            afterOpened = guarded(following, [&] { return openFile(following, *afterReader); });
+            if (afterOpened && !following.fromCache)
+                afterReader->readAhead(readAheadBytes);
         }
-        fileDone[size_t(i)] = true;
+        guarded(file, [&] {
+            checkFile(file, *reader, opened, buffer);
+            return true;
+        });
+        fileDone[size_t(index)] = true;
         report(false);
+        index = after;
+        reader = std::move(afterReader);
+        isOpen = afterOpen;
+        opened = afterOpened;
     }
     if (--workersLeft == 0) {
         report(true);
@@ -134,35 +155,44 @@ void ResourceCheck::finish()
     done.reportFinished();
 }
 
-void ResourceCheck::checkFile(File &file, std::vector<char> &buffer)
+bool ResourceCheck::openFile(File &file, FileReader &in)
 {
     if (file.outcome == Outcome::RefusedPath) {
         if (!sizedUpFront)
             sizeFile(file, 0);
-        return;
+        return false;
     }
     if (FileUtils::stopRequested())
-        return;
-    qint64 counted = 0;
-    FileReader in;
+        return false;
     switch (in.open(file.path)) {
     case FileReader::Missing:
         file.outcome = Outcome::Missing;
         if (!sizedUpFront)
             sizeFile(file, 0);
-        break;
+        return false;
     case FileReader::Unreadable:
         file.outcome = Outcome::Unreadable;
         if (!sizedUpFront)
             sizeFile(file, 0);
+        return false;
+    case FileReader::Ok:
         break;
-    case FileReader::Ok: {
-        if (!sizedUpFront)
-            sizeFile(file, in.identity().size);
-        if (cache) {
-            file.digest = cache->lookup(file.path, in.identity());
-            file.fromCache = !file.digest.isEmpty();
-        }
+    }
+    if (!sizedUpFront)
+        sizeFile(file, in.identity().size);
+    if (cache) {
+        file.digest = cache->lookup(file.path, in.identity());
+        file.fromCache = !file.digest.isEmpty();
+    }
+    return true;
+}
+
+void ResourceCheck::checkFile(File &file, FileReader &in, bool opened, std::vector<char> &buffer)
+{
+    if (file.outcome == Outcome::RefusedPath || (!opened && FileUtils::stopRequested()))
+        return;
+    qint64 counted = 0;
+    if (opened) {
         if (!file.fromCache) {
             const qint64 hashedAt = FileIdentity::now();
             const auto heard = [this, &counted](qint64 chunk) {
@@ -174,7 +204,8 @@ void ResourceCheck::checkFile(File &file, std::vector<char> &buffer)
             file.digest = in.md5Hex(&buffer, heard);
             if (FileUtils::stopRequested()) {
                 file.digest.clear();
-                return; // Stopped
+                file.outcome = Outcome::Stopped;
+                return;
             }
             // Kept only when nothing changed the file while it was read.
             if (cache && !file.digest.isEmpty() && in.unchanged())
@@ -185,8 +216,6 @@ void ResourceCheck::checkFile(File &file, std::vector<char> &buffer)
         else
             file.outcome = Md5::sameDigest(file.announced, file.digest) ? Outcome::Passed
                                                                         : Outcome::Differs;
-        break;
-    }
     }
     bytesDone += qMax<qint64>(0, file.size - counted);
     if (file.outcome == Outcome::Missing || file.outcome == Outcome::Unreadable) {
@@ -204,6 +233,21 @@ void ResourceCheck::sizeFile(File &file, qint64 size)
         bytesTotal += size;
     }
     ++filesSized;
+}
+
+template<typename F>
+bool ResourceCheck::guarded(File &file, F step)
+{
+    try {
+        return step();
+    } catch (...) {
+        // Out of memory, or a progress handler that threw: the file failed, the check goes on
+        // and still ends.
+        file.outcome = Outcome::Unreadable;
+        file.digest = FileUtils::unreadableMd5();
+        file.fromCache = false;
+        return false;
+    }
 }
 
 int ResourceCheck::fromCache() const

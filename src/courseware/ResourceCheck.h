@@ -14,6 +14,7 @@
 #include <memory>
 
 class DigestCache;
+class FileReader;
 class QThreadPool;
 
 // The check of one courseware's downloaded files against the digests the service announced:
@@ -84,7 +85,10 @@ private:
     void sizeFile(File &file, qint64 size);
     void report(bool wait);
     void finish();
-    void checkFile(File &file, std::vector<char> &buffer);
+    bool openFile(File &file, FileReader &in);
+    void checkFile(File &file, FileReader &in, bool opened, std::vector<char> &buffer);
+    template<typename F>
+    bool guarded(File &file, F step);
 
     QVector<File> checked;
     DigestCache *cache = nullptr;

@@ -16,10 +16,30 @@
 
 namespace {
 
+// Whether cleaning would change nothing in a path: no "//", no "." or ".." component, no
+// backslash (most paths, so that the many of a large courseware need no cleaning).
+bool looksClean(const QString &path)
+{
+    const QChar *c = path.constData();
+    const int n = path.size();
+    for (int i = 0; i < n; ++i) {
+        if (c[i] == QLatin1Char('\\'))
+            return false;
+        if (c[i] == QLatin1Char('.') && (i == 0 || c[i - 1] == QLatin1Char('/'))) {
+            const int end = i + 1 < n && c[i + 1] == QLatin1Char('.') ? i + 2 : i + 1;
+            if (end == n || c[end] == QLatin1Char('/'))
+                return false;
+        }
+        if (c[i] == QLatin1Char('/') && i + 1 < n && c[i + 1] == QLatin1Char('/') && i > 0)
+            return false;
+    }
+    return n == 0 || c[n - 1] != QLatin1Char('/');
+}
+
 // Paths that name one file compare equal.
 QString fileKey(const QString &path)
 {
-    const QString clean = QDir::cleanPath(path);
+    const QString clean = looksClean(path) ? path : QDir::cleanPath(path);
 #if defined(Q_OS_WIN) || defined(Q_OS_DARWIN)
     return clean.toCaseFolded();
 #else
@@ -41,18 +61,24 @@ ResourceCopy::ResourceCopy(const QString &sourceFolder, const QString &resourceF
     planned.reserve(flow.size() + resources.size());
     for (const ResourceElement &element : flow)
         add(xml, true, sourceFolder, element, true);
+    // Each type's folder, worked out once: a courseware has a few types and many files.
+    QHash<QString, QPair<QString, bool>> typeFolders;
     for (const ResourceElement &element : resources) {
-        QString typeFolder = element.fileType;
-        if (typeFolder == QLatin1String("audio"))
-            typeFolder = QStringLiteral("voice");
-        QString targetFolder = resourceFolder;
-        // The type names a folder below the resource folder and must stay there too.
-        bool typeSafe = true;
-        if (!newLayout) {
-            typeSafe = SafePath::join(resourceFolder, typeFolder, nullptr);
-            targetFolder = PathUtils(resourceFolder).append(typeFolder).path();
+        auto known = typeFolders.constFind(element.fileType);
+        if (known == typeFolders.constEnd()) {
+            QString typeFolder = element.fileType;
+            if (typeFolder == QLatin1String("audio"))
+                typeFolder = QStringLiteral("voice");
+            QString targetFolder = resourceFolder;
+            // The type names a folder below the resource folder and must stay there too.
+            bool typeSafe = true;
+            if (!newLayout) {
+                typeSafe = SafePath::join(resourceFolder, typeFolder, nullptr);
+                targetFolder = PathUtils(resourceFolder).append(typeFolder).path();
+            }
+            known = typeFolders.insert(element.fileType, qMakePair(targetFolder, typeSafe));
         }
-        add(targetFolder, typeSafe, sourceFolder, element, false);
+        add(known->first, known->second, sourceFolder, element, false);
     }
     sourceOf.clear();
 }

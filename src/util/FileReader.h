@@ -25,6 +25,8 @@ public:
     Opened open(const QString &path);
     // Of the open file, taken when it was opened.
     const FileIdentity &identity() const { return opened; }
+    // Has the system read up to `bytes` of the file ahead, while the caller does other work.
+    void readAhead(qint64 bytes);
     // Whether the file is still as it was opened, once it has been read.
     bool unchanged();
     // The MD5 of the whole content as 32 lower-case hex digits; "" when a read fails or a stop

@@ -19,6 +19,12 @@ FileReader::Opened FileReader::open(const QString &path)
     return Ok;
 }
 
+void FileReader::readAhead(qint64 bytes)
+{
+    // The system's own read-ahead on a file opened for reading is left to do it.
+    Q_UNUSED(bytes)
+}
+
 // NTFS may bring the times up to date only when a writer closes the file; a changed size at
 // least shows an append that went on while the file was read.
 bool FileReader::unchanged()
