@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmark in Release (build-bench) and runs it: scripts/bench.sh [section] [options]
-# Sections: hash, verify, copy, all (default). Example: scripts/bench.sh hash --size 256 --rounds 1
+# Sections: hash, verify, copy, cold, log, small, all (default).
+# Example: scripts/bench.sh small --rounds 3
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
