@@ -166,27 +166,57 @@ bool isReparsePoint(const QFileInfo &entry)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+enum class Spelling { Final, Object };
+
 // Where the file system takes a path in the end, links followed; "" when it cannot be opened.
-QString finalPath(const QString &path)
+// The kernel's object name is the second spelling: Wine answers GetFinalPathNameByHandleW only
+// for paths under 260 characters.
+QString resolvedPath(const QString &path, Spelling spelling)
 {
     HANDLE handle = CreateFileW(nativePath(path).c_str(), 0,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return QString();
-    std::wstring buffer(32768, L'\0');
-    const DWORD length = GetFinalPathNameByHandleW(handle, &buffer[0], DWORD(buffer.size()), 0);
+    QString resolved;
+    if (spelling == Spelling::Final) {
+        std::wstring buffer(32768, L'\0');
+        const DWORD length
+                = GetFinalPathNameByHandleW(handle, &buffer[0], DWORD(buffer.size()), 0);
+        if (length > 0 && length < buffer.size())
+            resolved = QString::fromWCharArray(buffer.data(), int(length));
+    } else {
+        using QueryObject = LONG(WINAPI *)(HANDLE, int, void *, ULONG, ULONG *);
+        static const auto query = reinterpret_cast<QueryObject>(reinterpret_cast<void *>(
+                GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+        struct Name {
+            USHORT length;
+            USHORT maximumLength;
+            PWSTR buffer;
+        };
+        std::vector<char> buffer(sizeof(Name) + 65536);
+        const int objectNameInformation = 1;
+        if (query
+            && query(handle, objectNameInformation, buffer.data(), ULONG(buffer.size()), nullptr)
+                    == 0) {
+            const auto *name = reinterpret_cast<const Name *>(buffer.data());
+            resolved = QString::fromWCharArray(name->buffer, name->length / 2);
+        }
+    }
     CloseHandle(handle);
-    return length > 0 && length < buffer.size()
-            ? QString::fromWCharArray(buffer.data(), int(length))
-            : QString();
+    return resolved;
 }
 
 // A file that resolves to a place outside the folder being deleted is a link that does not say
 // so: Wine shows a Linux link to a file as the file itself, and deleting it deletes its target.
 bool resolvesOutside(const QFileInfo &entry, const QString &folder)
 {
-    return !FileUtils::liesInside(finalPath(entry.absoluteFilePath()), finalPath(folder));
+    const QString file = resolvedPath(entry.absoluteFilePath(), Spelling::Final);
+    const QString inside = resolvedPath(folder, Spelling::Final);
+    if (!file.isEmpty() && !inside.isEmpty())
+        return !FileUtils::liesInside(file, inside);
+    return !FileUtils::liesInside(resolvedPath(entry.absoluteFilePath(), Spelling::Object),
+                                  resolvedPath(folder, Spelling::Object));
 }
 #endif
 
@@ -308,6 +338,11 @@ bool FileUtils::copyNewFile(const QString &source, const QString &target, FileEr
     FileError ignored;
     FileError &failure = error ? *error : ignored;
     failure = FileError();
+    // Wine calls no progress routine for a small file, so a stop is also seen before the copy.
+    if (stopping) {
+        failure = FileError::stopped();
+        return false;
+    }
 #ifdef Q_OS_LINUX
     // As few calls as cp makes: open both, one copy, the mode, close.
     const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);

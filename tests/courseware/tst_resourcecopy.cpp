@@ -555,6 +555,7 @@ void tst_ResourceCopy::destinationLongerThanMaxPath()
     QFile file(destination);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), contentOf(localPath));
+    file.close();
     // And the next copy deletes it again.
     QVERIFY(resource->copyToLocalResourcePath());
 }
