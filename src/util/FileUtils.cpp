@@ -181,15 +181,15 @@ QString resolvedPath(const QString &path, Spelling spelling)
     QString resolved;
     if (spelling == Spelling::Final) {
         std::wstring buffer(32768, L'\0');
-        const DWORD length
-                = GetFinalPathNameByHandleW(handle, &buffer[0], DWORD(buffer.size()), 0);
+        const DWORD length = GetFinalPathNameByHandleW(handle, &buffer[0], DWORD(buffer.size()), 0);
         if (length > 0 && length < buffer.size())
             resolved = QString::fromWCharArray(buffer.data(), int(length));
     } else {
         using QueryObject = LONG(WINAPI *)(HANDLE, int, void *, ULONG, ULONG *);
         static const auto query = reinterpret_cast<QueryObject>(reinterpret_cast<void *>(
                 GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
-        struct Name {
+        struct Name
+        {
             USHORT length;
             USHORT maximumLength;
             PWSTR buffer;

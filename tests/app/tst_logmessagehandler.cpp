@@ -1,6 +1,6 @@
+#include "TestSupport.h"
 #include "app/LogBatch.h"
 #include "app/LogMessageHandler.h"
-#include "TestSupport.h"
 
 #include <QDir>
 #include <QElapsedTimer>
