@@ -7,8 +7,11 @@
 #include "TestSupport.h"
 
 #include <QJsonDocument>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QtConcurrent>
 #include <QtTest>
 
 using namespace CoursewareFixture;
@@ -21,6 +24,21 @@ QString listBody(const QJsonArray &entries)
 {
     return QString::fromUtf8(
             QJsonDocument(QJsonObject {{QStringLiteral("coursewareList"), entries}}).toJson());
+}
+
+// Holds a copy on its pool thread at its first log line until released.
+QSemaphore copyEntered;
+QSemaphore copyLeave;
+QtMessageHandler handlerBeforeGate = nullptr;
+void copyGate(QtMsgType type, const QMessageLogContext &context, const QString &msg)
+{
+    if (QThread::currentThread() != qApp->thread()
+        && msg.contains(QStringLiteral("开始复制文件"))) {
+        copyEntered.release();
+        copyLeave.acquire();
+    }
+    if (handlerBeforeGate)
+        handlerBeforeGate(type, context, msg);
 }
 } // namespace
 
@@ -45,6 +63,7 @@ private slots:
     void readyNamesInListOrder();
     void copyToLocalLogAndCase();
     void secondReplyAppends();
+    void startOverWaitsForACopy();
 
 private:
     StandInServer server;
@@ -201,13 +220,18 @@ void tst_CoursewareList::duplicates_data()
     QTest::addColumn<QStringList>("offered");
     QTest::addColumn<QString>("teacherId");
     QTest::addColumn<QString>("copied"); // the log line of the copied index, "" for none
+    QTest::addColumn<QStringList>("failures");
     QTest::newRow("both pass") << true << true << QStringList {"Demo_3", "Demo_3"}
-                               << QStringLiteral("TA") << QStringLiteral("will copy index is:  0");
-    // A damaged first entry must neither be copied nor seat its teacher.
+                               << QStringLiteral("TA") << QStringLiteral("will copy index is:  0")
+                               << QStringList();
+    // A damaged first entry must neither be copied nor seat its teacher; its name is offered, so
+    // it is not reported missing.
     QTest::newRow("first damaged")
             << false << true << QStringList {"Demo_3"} << QStringLiteral("TB")
-            << QStringLiteral("will copy index is:  1");
-    QTest::newRow("none passes") << false << false << QStringList() << QString() << QString();
+            << QStringLiteral("will copy index is:  1") << QStringList();
+    QTest::newRow("none passes") << false << false << QStringList() << QString() << QString()
+                                 << QStringList {QStringLiteral("Demo_3：1 个文件校验不一致"),
+                                                 QStringLiteral("Demo_3：1 个文件校验不一致")};
 }
 
 void tst_CoursewareList::duplicates()
@@ -217,6 +241,7 @@ void tst_CoursewareList::duplicates()
     QFETCH(QStringList, offered);
     QFETCH(QString, teacherId);
     QFETCH(QString, copied);
+    QFETCH(QStringList, failures);
     const QString first = temp.path() + QStringLiteral("/first");
     const QString second = temp.path() + QStringLiteral("/second");
     QVERIFY(writeFile(first + QStringLiteral("/C1/3/a.xml"), firstPasses ? "a" : "damaged"));
@@ -239,6 +264,7 @@ void tst_CoursewareList::duplicates()
     QCOMPARE(server.requests(resourcePath).size(), 2);
     QCOMPARE(list.getReadyCoursewareNames(), offered);
     QCOMPARE(list.getTeacherId(QStringLiteral("Demo_3")), teacherId);
+    QCOMPARE(list.failures(), failures);
 
     MessageCapture capture;
     AppContext::instance().totalFiles = 10;
@@ -350,6 +376,44 @@ void tst_CoursewareList::secondReplyAppends()
     QCOMPARE(list.resourceList().size(), 3);
     QTRY_COMPARE_WITH_TIMEOUT(ready.count(), 2, 15000);
     QCOMPARE(server.requests(resourcePath).size(), 3);
+}
+
+// A copy reads the list's checks on a pool thread: a new round is refused until it has ended,
+// and then the next list reply is read as a first one.
+void tst_CoursewareList::startOverWaitsForACopy()
+{
+    const QString root = temp.path() + QStringLiteral("/start-over");
+    QVERIFY(writeFile(root + QStringLiteral("/C1/3/a.xml"), "a"));
+    server.setScenario(QJsonObject {
+            {QStringLiteral("resources"),
+             QJsonObject {{QStringLiteral("C1/3"),
+                           resourceList({element(QStringLiteral("a.xml"), md5Hex("a"))}, {})}}}});
+    CoursewareList list;
+    QSignalSpy ready(&list, &CoursewareList::CoursewareResourceListReady);
+    QString body
+            = listBody({coursewareEntry(QStringLiteral("C1"), 3, QStringLiteral("Demo"), root)});
+    list.on_get_coursewarelist(body);
+    QVERIFY(ready.wait(15000));
+
+    handlerBeforeGate = qInstallMessageHandler(copyGate);
+    QFuture<bool> copy
+            = QtConcurrent::run([&list] { return list.copyToLocal(QStringLiteral("Demo_3")); });
+    const bool entered = copyEntered.tryAcquire(1, 15000);
+    const bool refused = !list.startOver();
+    copyLeave.release();
+    copy.waitForFinished();
+    qInstallMessageHandler(handlerBeforeGate);
+    QVERIFY(entered);
+    QVERIFY(refused);
+
+    QVERIFY(list.startOver());
+    QVERIFY(list.infos().isEmpty());
+    QVERIFY(list.resourceList().isEmpty());
+    list.on_get_coursewarelist(body);
+    QCOMPARE(list.infos().size(), 1);
+    QVERIFY(ready.wait(15000));
+    QCOMPARE(list.getReadyCoursewareNames(), QStringList {QStringLiteral("Demo_3")});
+    QCOMPARE(server.requests(resourcePath).size(), 2);
 }
 
 QTEST_MAIN(tst_CoursewareList)
