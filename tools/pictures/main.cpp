@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -72,11 +73,36 @@ void checkLabels(QWidget *widget, const char *name)
         if (!label->isVisible() || label->wordWrap() || label->text().isEmpty())
             continue;
         const int needed = label->fontMetrics().horizontalAdvance(label->text());
-        if (needed > label->contentsRect().width()) {
+        const int room = label->contentsRect().width() - qMax(0, label->indent());
+        if (needed > room) {
             std::fprintf(stderr, "corvin-pictures: %s: \"%s\" needs %d px, %s has %d\n", name,
                          label->text().toUtf8().constData(), needed,
-                         qPrintable(label->objectName()), label->contentsRect().width());
+                         qPrintable(label->objectName()), room);
             ++failures;
+        }
+    }
+}
+
+// The same for the buttons' texts and the lines of a list, which a scroll bar would hide.
+void checkItemTexts(QWidget *widget, const char *name)
+{
+    const auto report = [name](const QString &text, const QWidget *in, int needed, int has) {
+        std::fprintf(stderr, "corvin-pictures: %s: \"%s\" needs %d px, %s has %d\n", name,
+                     text.toUtf8().constData(), needed, qPrintable(in->objectName()), has);
+        ++failures;
+    };
+    for (const QPushButton *button : widget->findChildren<QPushButton *>()) {
+        if (button->isVisible() && button->sizeHint().width() > button->width())
+            report(button->text(), button, button->sizeHint().width(), button->width());
+    }
+    for (const QListWidget *list : widget->findChildren<QListWidget *>()) {
+        if (!list->isVisible())
+            continue;
+        for (int i = 0; i < list->count(); ++i) {
+            const int needed = list->visualItemRect(list->item(i)).left()
+                    + list->fontMetrics().horizontalAdvance(list->item(i)->text());
+            if (needed > list->viewport()->width())
+                report(list->item(i)->text(), list, needed, list->viewport()->width());
         }
     }
 }
@@ -84,6 +110,7 @@ void checkLabels(QWidget *widget, const char *name)
 void save(QWidget *widget, const char *name)
 {
     checkLabels(widget, name);
+    checkItemTexts(widget, name);
     const QString path = QStringLiteral("%1/%2.png").arg(outFolder, QLatin1String(name));
     if (!widget->grab().save(path)) {
         std::fprintf(stderr, "corvin-pictures: cannot write %s\n", qPrintable(path));
@@ -293,6 +320,17 @@ void flowPictures(const QString &download)
         });
         settle();
         save(failing, "prepare-failed");
+        // Back in the selection window, a re-check finds the file missing.
+        child<QPushButton>(failing, "pushButton")->click();
+        auto *recheck = child<QPushButton>(select, "recheckButton");
+        recheck->click();
+        if (waitFor("the re-check", [select, recheck] {
+                return recheck->isEnabled()
+                        && child<QListWidget>(select, "failureList")->count() > 1;
+            })) {
+            settle();
+            save(select, "select-rechecked");
+        }
     }
 
     QThreadPool::globalInstance()->waitForDone();
