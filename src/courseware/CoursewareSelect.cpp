@@ -91,7 +91,7 @@ void CoursewareSelect::on_recheckButton_clicked()
         disconnect(listRequest, nullptr, &coursewareList, nullptr);
         disconnect(listRequest, nullptr, this, nullptr);
     }
-    // The waiting state of a first check.
+    // The waiting state of a first check; the combo box is then filled anew, not appended to.
     checking = true;
     ui->comboBox->clear();
     ui->error_tip->setText(waitingText);
@@ -143,8 +143,6 @@ void CoursewareSelect::on_CoursewareListReady()
 {
     checkEnded();
     const QStringList names = coursewareList.getReadyCoursewareNames();
-    // Rebuilt, not appended to, after a re-check.
-    ui->comboBox->clear();
     if (!names.isEmpty()) {
         for (const QString &name : names)
             ui->comboBox->addItem(name);

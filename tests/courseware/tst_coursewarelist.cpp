@@ -7,11 +7,8 @@
 #include "TestSupport.h"
 
 #include <QJsonDocument>
-#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QThread>
-#include <QtConcurrent>
 #include <QtTest>
 
 using namespace CoursewareFixture;
@@ -24,21 +21,6 @@ QString listBody(const QJsonArray &entries)
 {
     return QString::fromUtf8(
             QJsonDocument(QJsonObject {{QStringLiteral("coursewareList"), entries}}).toJson());
-}
-
-// Holds a copy on its pool thread at its first log line until released.
-QSemaphore copyEntered;
-QSemaphore copyLeave;
-QtMessageHandler handlerBeforeGate = nullptr;
-void copyGate(QtMsgType type, const QMessageLogContext &context, const QString &msg)
-{
-    if (QThread::currentThread() != qApp->thread()
-        && msg.contains(QStringLiteral("开始复制文件"))) {
-        copyEntered.release();
-        copyLeave.acquire();
-    }
-    if (handlerBeforeGate)
-        handlerBeforeGate(type, context, msg);
 }
 } // namespace
 
@@ -63,7 +45,6 @@ private slots:
     void readyNamesInListOrder();
     void copyToLocalLogAndCase();
     void secondReplyAppends();
-    void startOverWaitsForACopy();
 
 private:
     StandInServer server;
@@ -376,44 +357,6 @@ void tst_CoursewareList::secondReplyAppends()
     QCOMPARE(list.resourceList().size(), 3);
     QTRY_COMPARE_WITH_TIMEOUT(ready.count(), 2, 15000);
     QCOMPARE(server.requests(resourcePath).size(), 3);
-}
-
-// A copy reads the list's checks on a pool thread: a new round is refused until it has ended,
-// and then the next list reply is read as a first one.
-void tst_CoursewareList::startOverWaitsForACopy()
-{
-    const QString root = temp.path() + QStringLiteral("/start-over");
-    QVERIFY(writeFile(root + QStringLiteral("/C1/3/a.xml"), "a"));
-    server.setScenario(QJsonObject {
-            {QStringLiteral("resources"),
-             QJsonObject {{QStringLiteral("C1/3"),
-                           resourceList({element(QStringLiteral("a.xml"), md5Hex("a"))}, {})}}}});
-    CoursewareList list;
-    QSignalSpy ready(&list, &CoursewareList::CoursewareResourceListReady);
-    QString body
-            = listBody({coursewareEntry(QStringLiteral("C1"), 3, QStringLiteral("Demo"), root)});
-    list.on_get_coursewarelist(body);
-    QVERIFY(ready.wait(15000));
-
-    handlerBeforeGate = qInstallMessageHandler(copyGate);
-    QFuture<bool> copy
-            = QtConcurrent::run([&list] { return list.copyToLocal(QStringLiteral("Demo_3")); });
-    const bool entered = copyEntered.tryAcquire(1, 15000);
-    const bool refused = !list.startOver();
-    copyLeave.release();
-    copy.waitForFinished();
-    qInstallMessageHandler(handlerBeforeGate);
-    QVERIFY(entered);
-    QVERIFY(refused);
-
-    QVERIFY(list.startOver());
-    QVERIFY(list.infos().isEmpty());
-    QVERIFY(list.resourceList().isEmpty());
-    list.on_get_coursewarelist(body);
-    QCOMPARE(list.infos().size(), 1);
-    QVERIFY(ready.wait(15000));
-    QCOMPARE(list.getReadyCoursewareNames(), QStringList {QStringLiteral("Demo_3")});
-    QCOMPARE(server.requests(resourcePath).size(), 2);
 }
 
 QTEST_MAIN(tst_CoursewareList)

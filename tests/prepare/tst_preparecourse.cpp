@@ -33,6 +33,7 @@
 #endif
 #include <cstdlib>
 #include <functional>
+#include <utility>
 
 using TestSupport::MessageCapture;
 using TestSupport::ModalSeen;
@@ -567,23 +568,18 @@ void tst_PrepareCourse::fileInUseFails()
     const QString resource = appData + QStringLiteral("/heron/resource");
     const QString held = resource + QStringLiteral("/image/old.png");
     QVERIFY(writeFile(held, "old courseware"));
+    std::function<void()> release;
 #if defined(Q_OS_WIN)
     // Open without FILE_SHARE_DELETE, as a program that reads the file would: it cannot be
     // removed while the handle lives.
-    struct Hold
-    {
-        HANDLE handle;
-        void release()
-        {
-            if (handle != INVALID_HANDLE_VALUE)
-                CloseHandle(handle);
-            handle = INVALID_HANDLE_VALUE;
-        }
-        ~Hold() { release(); }
-    } hold {CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(held).utf16()),
-                        GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL, nullptr)};
-    QVERIFY(hold.handle != INVALID_HANDLE_VALUE);
+    const HANDLE handle
+            = CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(held).utf16()),
+                          GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    QVERIFY(handle != INVALID_HANDLE_VALUE);
+    release = [handle] {
+        CloseHandle(handle);
+    };
 #elif defined(Q_OS_LINUX)
     // A file mounted over it: the system refuses its removal as busy (EBUSY), as Windows refuses
     // that of a file the client holds open.
@@ -592,20 +588,21 @@ void tst_PrepareCourse::fileInUseFails()
     if (geteuid() != 0
         || QProcess::execute(QStringLiteral("mount"), {QStringLiteral("--bind"), other, held}) != 0)
         QSKIP("the busy file is a bind mount, which takes root and the right to mount");
-    struct Hold
-    {
-        QString path;
-        void release()
-        {
-            if (!path.isEmpty())
-                QProcess::execute(QStringLiteral("umount"), {path});
-            path.clear();
-        }
-        ~Hold() { release(); }
-    } hold {held};
+    release = [held] {
+        QProcess::execute(QStringLiteral("umount"), {held});
+    };
 #else
     QSKIP("no way to hold a file here");
 #endif
+    const struct Release
+    {
+        std::function<void()> &now;
+        ~Release()
+        {
+            if (now)
+                now();
+        }
+    } releaseAtEnd {release};
     MessageCapture capture;
     PrepareCourse *w = open();
     QTRY_COMPARE_WITH_TIMEOUT(button(w)->text(), QStringLiteral("重试"), 15000);
@@ -627,7 +624,7 @@ void tst_PrepareCourse::fileInUseFails()
     QCOMPARE(server.requests(replacePath).size(), 0);
 
     // The client closed, the next try goes through.
-    hold.release();
+    std::exchange(release, nullptr)();
     delete window;
     PrepareCourse *again = open();
     QTRY_COMPARE_WITH_TIMEOUT(label(again)->text(), QStringLiteral("Corvin准备完成"), 15000);
