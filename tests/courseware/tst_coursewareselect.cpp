@@ -2,6 +2,7 @@
 #include "courseware/CoursewareSelect.h"
 #include "net/SimpleHttpPost.h"
 #include "prepare/PrepareCourse.h"
+#include "util/DigestCache.h"
 
 #include "CoursewareFixture.h"
 #include "MalformedBodies.h"
@@ -14,6 +15,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <QtTest>
@@ -128,6 +130,8 @@ private:
 
 void tst_CoursewareSelect::initTestCase()
 {
+    // The digest cache of this test lies apart from the user's.
+    QStandardPaths::setTestModeEnabled(true);
     QVERIFY(server.start());
     QVERIFY(temp.isValid());
 }
@@ -144,6 +148,7 @@ void tst_CoursewareSelect::init()
 
 void tst_CoursewareSelect::cleanup()
 {
+    DigestCache::shared().setSettleWindowMs(2000); // the program's own
     window.reset();
     AppContext::instance().selectWindow = nullptr;
     AppContext::instance().channelId = -1;
@@ -663,6 +668,8 @@ void tst_CoursewareSelect::repairedFileThenF5()
 // offered courseware rather than adding to them.
 void tst_CoursewareSelect::listChangedThenRechecked()
 {
+    // Files just written count as settled, so that the first check fills the cache.
+    DigestCache::shared().setSettleWindowMs(0);
     prepareCourseware(3);
     MessageCapture first;
     window.reset(new CoursewareSelect);
@@ -682,6 +689,8 @@ void tst_CoursewareSelect::listChangedThenRechecked()
     QStringList secondLines = second.texts();
     QVERIFY(secondLines.removeOne(recheckLine));
     QCOMPARE(checkLines(secondLines), checkLines(firstLines));
+    // Nothing changed on disk: no file was hashed again.
+    QCOMPARE(secondLines.count(QStringLiteral("校验课件缓存: 2 / 2 个文件未重新计算")), 3);
     QCOMPARE(combo->count(), 3);
 
     // One courseware withdrawn, another one distributed.
