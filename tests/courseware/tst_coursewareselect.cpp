@@ -650,6 +650,7 @@ void tst_CoursewareSelect::repairedFileThenF5()
     QCOMPARE(server.requests(listPath).size(), 2);
     QCOMPARE(server.requests(QStringLiteral("/platform/room/getCoursewareResource")).size(), 6);
 
+    MessageCapture capture;
     combo->setCurrentIndex(0);
     QTest::mouseClick(button, Qt::LeftButton);
     QCOMPARE(prepareWindows().size(), 1);
@@ -659,6 +660,8 @@ void tst_CoursewareSelect::repairedFileThenF5()
     QCOMPARE(TestSupport::filesBelow(appData->path() + QStringLiteral("/heron/resource"))
                      .value(QStringLiteral("image/image/a.png")),
              imageOf(0));
+    // The seat request's reply is logged here, not in the next test's log.
+    QTRY_VERIFY(capture.contains(debugText(QStringLiteral("{\"code\":0,\"success\":true}"))));
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
     delete prepare;
@@ -671,7 +674,7 @@ void tst_CoursewareSelect::listChangedThenRechecked()
     // Files just written count as settled, so that the first check fills the cache.
     DigestCache::shared().setSettleWindowMs(0);
     prepareCourseware(3);
-    MessageCapture first;
+    MessageCapture capture;
     window.reset(new CoursewareSelect);
     window->showNormal();
     auto *combo = child<QComboBox>(window.data(), "comboBox");
@@ -679,14 +682,14 @@ void tst_CoursewareSelect::listChangedThenRechecked()
     auto *recheck = child<QPushButton>(window.data(), "recheckButton");
     QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 15000);
     QThreadPool::globalInstance()->waitForDone();
-    const QStringList firstLines = first.texts();
+    const QStringList firstLines = capture.texts();
     QCOMPARE(firstLines.count(QStringLiteral("校验课件成功")), 3);
 
-    MessageCapture second;
+    capture.clear();
     QTest::mouseClick(recheck, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 15000);
     QThreadPool::globalInstance()->waitForDone();
-    QStringList secondLines = second.texts();
+    QStringList secondLines = capture.texts();
     QVERIFY(secondLines.removeOne(recheckLine));
     QCOMPARE(checkLines(secondLines), checkLines(firstLines));
     // Nothing changed on disk: no file was hashed again.
