@@ -189,11 +189,14 @@ qint64 CoursewareResource::checkedBytes() const
 // lists, whichever thread hashed each file.
 void CoursewareResource::finishCheck()
 {
+    // Its lines must not fall between the two lines of a file of another check.
+    QMutexLocker locker(&checkLogMutex);
     if (FileUtils::stopRequested()) {
         // The program is ending: what was not hashed says nothing about the files.
         ready = false;
         qDebug() << "校验课件中止";
         qDebug() << "校验课件结束";
+        locker.unlock();
         checkDone.reportFinished();
         return;
     }
@@ -214,6 +217,7 @@ void CoursewareResource::finishCheck()
         ready = true;
     }
     qDebug() << "校验课件结束";
+    locker.unlock();
     const bool save = useCache;
     checkDone.reportFinished();
     // The window need not wait for the cache file; this object is not touched any more, and its
