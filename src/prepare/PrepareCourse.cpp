@@ -119,7 +119,7 @@ void PrepareCourse::on_timer()
         const QString advice = copyFailure.advice();
         qDebug() << "[PrepareCourse][on_timer]"
                  << "准备失败:" << advice;
-        ui->reason->setIndent(ui->label->fontMetrics().horizontalAdvance(indent));
+        ui->reason->setContentsMargins(ui->label->fontMetrics().horizontalAdvance(indent), 0, 0, 0);
         ui->reason->setPalette(palette);
         ui->reason->setText(advice);
         ui->reason->setVisible(!advice.isEmpty());

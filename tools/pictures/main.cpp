@@ -57,6 +57,24 @@ bool waitFor(const char *what, const std::function<bool()> &done, int ms = 20000
     return true;
 }
 
+// A line of a list wider than the list is cut off or hidden behind a scroll bar.
+void checkListLines(QWidget *widget, const char *name)
+{
+    for (const QListWidget *list : widget->findChildren<QListWidget *>()) {
+        for (int i = 0; list->isVisible() && i < list->count(); ++i) {
+            const QString text = list->item(i)->text();
+            const int needed = list->visualItemRect(list->item(i)).left()
+                    + list->fontMetrics().horizontalAdvance(text);
+            if (needed > list->viewport()->width()) {
+                std::fprintf(stderr, "corvin-pictures: %s: \"%s\" needs %d px, %s has %d\n", name,
+                             text.toUtf8().constData(), needed, qPrintable(list->objectName()),
+                             list->viewport()->width());
+                ++failures;
+            }
+        }
+    }
+}
+
 void settle()
 {
     QElapsedTimer timer;
@@ -73,36 +91,11 @@ void checkLabels(QWidget *widget, const char *name)
         if (!label->isVisible() || label->wordWrap() || label->text().isEmpty())
             continue;
         const int needed = label->fontMetrics().horizontalAdvance(label->text());
-        const int room = label->contentsRect().width() - qMax(0, label->indent());
-        if (needed > room) {
+        if (needed > label->contentsRect().width()) {
             std::fprintf(stderr, "corvin-pictures: %s: \"%s\" needs %d px, %s has %d\n", name,
                          label->text().toUtf8().constData(), needed,
-                         qPrintable(label->objectName()), room);
+                         qPrintable(label->objectName()), label->contentsRect().width());
             ++failures;
-        }
-    }
-}
-
-// The same for the buttons' texts and the lines of a list, which a scroll bar would hide.
-void checkItemTexts(QWidget *widget, const char *name)
-{
-    const auto report = [name](const QString &text, const QWidget *in, int needed, int has) {
-        std::fprintf(stderr, "corvin-pictures: %s: \"%s\" needs %d px, %s has %d\n", name,
-                     text.toUtf8().constData(), needed, qPrintable(in->objectName()), has);
-        ++failures;
-    };
-    for (const QPushButton *button : widget->findChildren<QPushButton *>()) {
-        if (button->isVisible() && button->sizeHint().width() > button->width())
-            report(button->text(), button, button->sizeHint().width(), button->width());
-    }
-    for (const QListWidget *list : widget->findChildren<QListWidget *>()) {
-        if (!list->isVisible())
-            continue;
-        for (int i = 0; i < list->count(); ++i) {
-            const int needed = list->visualItemRect(list->item(i)).left()
-                    + list->fontMetrics().horizontalAdvance(list->item(i)->text());
-            if (needed > list->viewport()->width())
-                report(list->item(i)->text(), list, needed, list->viewport()->width());
         }
     }
 }
@@ -110,7 +103,6 @@ void checkItemTexts(QWidget *widget, const char *name)
 void save(QWidget *widget, const char *name)
 {
     checkLabels(widget, name);
-    checkItemTexts(widget, name);
     const QString path = QStringLiteral("%1/%2.png").arg(outFolder, QLatin1String(name));
     if (!widget->grab().save(path)) {
         std::fprintf(stderr, "corvin-pictures: cannot write %s\n", qPrintable(path));
@@ -118,6 +110,7 @@ void save(QWidget *widget, const char *name)
         return;
     }
     std::printf("%s\n", path.toUtf8().constData());
+    checkListLines(widget, name);
 }
 
 template<typename T>
