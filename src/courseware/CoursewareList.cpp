@@ -7,6 +7,7 @@
 #include <QDebug>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QSet>
 
 #include <cmath>
 #include <limits>
@@ -75,8 +76,44 @@ void CoursewareList::on_CoursewareResourceStatChanged(bool bFinished)
 {
     Q_UNUSED(bFinished)
     ++reportedCount;
-    if (reportedCount == coursewareInfos.size())
+    if (reportedCount == coursewareInfos.size()) {
+        for (const CoursewareResource *resource : qAsConst(resources)) {
+            if (!resource->isReady())
+                qDebug() << "课件未通过检测:" << resource->displayName << resource->failureReason();
+        }
         emit CoursewareResourceListReady();
+    }
+}
+
+QStringList CoursewareList::failures() const
+{
+    QSet<QString> offered;
+    for (const CoursewareResource *resource : resources) {
+        if (resource->isReady())
+            offered.insert(resource->displayName);
+    }
+    QStringList lines;
+    for (const CoursewareResource *resource : resources) {
+        // A name that another entry of the same name got offered under is not missing.
+        if (!resource->isReady() && !offered.contains(resource->displayName))
+            lines.append(resource->displayName + QStringLiteral("：") + resource->failureReason());
+    }
+    return lines;
+}
+
+bool CoursewareList::startOver()
+{
+    if (!copyMutex.tryLock())
+        return false;
+    // Whatever an old check would still report must not count in the new round.
+    for (CoursewareResource *resource : qAsConst(resources))
+        disconnect(resource, nullptr, this, nullptr);
+    qDeleteAll(resources);
+    resources.clear();
+    coursewareInfos.clear();
+    reportedCount = 0;
+    copyMutex.unlock();
+    return true;
 }
 
 // Two entries may share a display name, and the window offers it once: for the one that passed.
@@ -86,18 +123,27 @@ bool CoursewareList::isChosen(const CoursewareResource *resource, const QString 
     return resource->displayName == name && resource->isReady();
 }
 
-bool CoursewareList::copyToLocal(QString name)
+bool CoursewareList::copyToLocal(QString name, CopyFailure *why)
 {
+    const QMutexLocker locker(&copyMutex);
     qDebug() << "CoursewareList::copyToLocal" << name;
     qDebug() << "课件数量" << resources.size();
     for (int i = 0; i < resources.size(); ++i) {
         qDebug() << i;
         if (isChosen(resources.at(i), name)) {
             qDebug() << "will copy index is: " << i;
-            return resources.at(i)->copyToLocalResourcePath();
+            CoursewareResource *resource = resources.at(i);
+            const bool copied = resource->copyToLocalResourcePath();
+            if (why)
+                *why = resource->copyFailure();
+            return copied;
         }
     }
     qDebug() << "没有找到课件";
+    if (why) {
+        *why = CopyFailure();
+        why->cause = CopyFailure::NotOffered;
+    }
     // Nothing is copied, and the preparation window must still see the run end.
     AppContext &context = AppContext::instance();
     context.resourcesReady = false;

@@ -22,6 +22,9 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
+#include <filesystem>
+#include <system_error>
+
 CoursewareResource::CoursewareResource(QString displayName, QString teacherId, QString absolutePath,
                                        QString coursewareId, int releaseVersion, QObject *parent)
     : QObject(parent)
@@ -84,6 +87,7 @@ void CoursewareResource::on_CoursewareResource_2(QString body)
         }
     }
 
+    parsed = ready;
     if (ready)
         qDebug() << "课件资源解析成功";
     else
@@ -185,11 +189,14 @@ qint64 CoursewareResource::checkedBytes() const
 // lists, whichever thread hashed each file.
 void CoursewareResource::finishCheck()
 {
+    // Its lines must not fall between the two lines of a file of another check.
+    QMutexLocker locker(&checkLogMutex);
     if (FileUtils::stopRequested()) {
         // The program is ending: what was not hashed says nothing about the files.
         ready = false;
         qDebug() << "校验课件中止";
         qDebug() << "校验课件结束";
+        locker.unlock();
         checkDone.reportFinished();
         return;
     }
@@ -210,6 +217,7 @@ void CoursewareResource::finishCheck()
         ready = true;
     }
     qDebug() << "校验课件结束";
+    locker.unlock();
     const bool save = useCache;
     checkDone.reportFinished();
     // The window need not wait for the cache file; this object is not touched any more, and its
@@ -218,8 +226,61 @@ void CoursewareResource::finishCheck()
         DigestCache::shared().save();
 }
 
+namespace {
+
+// The reason a teacher reads for a courseware that is not offered: every kind of fault its
+// files show, each kind once.
+QString failureSummary(bool parsed, const ResourceCheck *check)
+{
+    if (!parsed)
+        return QStringLiteral("资源列表获取失败");
+    int refused = 0;
+    int missing = 0;
+    int unreadable = 0;
+    int differs = 0;
+    int stopped = 0;
+    for (const ResourceCheck::File &file :
+         check ? check->files() : QVector<ResourceCheck::File>()) {
+        switch (file.outcome) {
+        case ResourceCheck::Outcome::RefusedPath:
+            ++refused;
+            break;
+        case ResourceCheck::Outcome::Missing:
+            ++missing;
+            break;
+        case ResourceCheck::Outcome::Unreadable:
+            ++unreadable;
+            break;
+        case ResourceCheck::Outcome::Differs:
+            ++differs;
+            break;
+        case ResourceCheck::Outcome::Stopped:
+            ++stopped;
+            break;
+        case ResourceCheck::Outcome::Passed:
+            break;
+        }
+    }
+    QStringList parts;
+    if (refused > 0)
+        parts.append(QStringLiteral("文件路径不安全"));
+    if (missing > 0)
+        parts.append(QStringLiteral("%1 个文件缺失").arg(missing));
+    if (unreadable > 0)
+        parts.append(QStringLiteral("%1 个文件无法读取").arg(unreadable));
+    if (differs > 0)
+        parts.append(QStringLiteral("%1 个文件校验不一致").arg(differs));
+    if (stopped > 0 || parts.isEmpty())
+        parts.append(QStringLiteral("检测未完成"));
+    return parts.join(QStringLiteral("，"));
+}
+
+} // namespace
+
 void CoursewareResource::on_CheckMD5Finished()
 {
+    // The check has ended: its results are final and read here on the GUI thread only.
+    failure = ready ? QString() : failureSummary(parsed, fileCheck.get());
     emit CoursewareResourceStatChanged(ready);
 }
 
@@ -243,6 +304,45 @@ QString firstVisibleFileBelow(const QString &folder)
 {
     QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     return it.hasNext() ? it.next() : QString();
+}
+
+// One more try at removing a file the folder's removal left, for the system's reason why it
+// stays (on Windows typically a sharing violation: the student client holds it open).
+FileError removalError(const QString &path)
+{
+    std::error_code code;
+    if (std::filesystem::remove(std::filesystem::u8path(path.toStdString()), code) || !code)
+        return FileError::other(QStringLiteral("removed on a second try"));
+    return FileError::fromSystem(code.value(), false);
+}
+
+// The first file in list order that was not copied, and why.
+CopyFailure firstCopyFailure(const QVector<ResourceCopy::File> &files)
+{
+    CopyFailure failure;
+    for (const ResourceCopy::File &file : files) {
+        switch (file.outcome) {
+        case ResourceCopy::Outcome::Copied:
+            continue;
+        case ResourceCopy::Outcome::RefusedPath:
+            failure.cause = CopyFailure::RefusedPath;
+            break;
+        case ResourceCopy::Outcome::SameTarget:
+            failure.cause = CopyFailure::SameTarget;
+            break;
+        case ResourceCopy::Outcome::Failed:
+            failure.cause = CopyFailure::FileFailed;
+            failure.error = file.error;
+            break;
+        default:
+            failure.cause = CopyFailure::FileFailed;
+            failure.error = FileError::stopped();
+            break;
+        }
+        failure.path = file.source;
+        return failure;
+    }
+    return failure;
 }
 
 void logStart(const ResourceCopy::File &file)
@@ -277,6 +377,8 @@ void logEnd(const ResourceCopy::File &file)
 
 bool CoursewareResource::copyToLocalResourcePath()
 {
+    CopyFailure &why = lastCopyFailure;
+    why = CopyFailure();
     AppContext &context = AppContext::instance();
     qDebug() << "[CoursewareResource][copyToLocalResourcePath]:"
              << "开始复制文件 ";
@@ -287,6 +389,8 @@ bool CoursewareResource::copyToLocalResourcePath()
     const StudentClient client = context.studentClient();
     const QString resourceFolder = client.resourceFolder;
     if (!client.installed()) {
+        why.cause = CopyFailure::NoClient;
+        why.path = resourceFolder;
         // Without the client's folder the path has fallen back to the application-data folder:
         // deleting there would take other programs' data.
         return abandonCopy("未找到学生端目录, 不删除也不复制:", resourceFolder);
@@ -296,8 +400,14 @@ bool CoursewareResource::copyToLocalResourcePath()
              << " deleteDir" << resourceFolder;
     FileUtils::deleteDir(resourceFolder);
     const QString leftOver = firstVisibleFileBelow(resourceFolder);
-    if (!leftOver.isEmpty())
+    if (!leftOver.isEmpty()) {
+        why.cause = CopyFailure::FolderNotEmptied;
+        why.path = leftOver;
+        why.error = removalError(leftOver);
+        qDebug() << "[CoursewareResource][copyToLocalResourcePath]:"
+                 << "删除失败原因:" << leftOver << why.error.text;
         return abandonCopy("资源目录删除失败, 不复制:", leftOver);
+    }
 
     ResourceCopy copy(downloadFolder(), resourceFolder, client.newLayout, flowConfList,
                       resourceElements);
@@ -321,6 +431,7 @@ bool CoursewareResource::copyToLocalResourcePath()
             if (file.outcome == ResourceCopy::Outcome::Failed)
                 qDebug() << "复制失败原因:" << file.source << file.error.text;
         }
+        why = firstCopyFailure(copy.files());
         return false;
     }
     context.resourcesReady = true;

@@ -1,6 +1,7 @@
 #ifndef COURSEWARERESOURCE_H
 #define COURSEWARERESOURCE_H
 
+#include "courseware/CopyFailure.h"
 #include "courseware/ResourceElement.h"
 
 #include <QFuture>
@@ -29,7 +30,12 @@ public:
     ~CoursewareResource() override;
 
     bool isReady() const { return ready; }
+    // Once reported: why the courseware is not offered, in a teacher's words ("3 个文件缺失"),
+    // or "" when it is.
+    QString failureReason() const { return failure; }
     bool copyToLocalResourcePath();
+    // After copyToLocalResourcePath, on its thread: the first cause of its failure.
+    CopyFailure copyFailure() const { return lastCopyFailure; }
     // Runs on a pool thread: begins the check of the downloaded files against the announced
     // digests. Each file is hashed by a pool task of its own; the last one sets ready.
     void checkDisk();
@@ -66,6 +72,9 @@ private:
     void finishCheck();
 
     bool checkStarted = false;
+    bool parsed = false;
+    QString failure;
+    CopyFailure lastCopyFailure;
     bool useCache = true;
     // Made by the check's first step on the pool; read by the GUI thread for the progress.
     std::unique_ptr<ResourceCheck> fileCheck;

@@ -8,7 +8,10 @@
 
 #include <QDebug>
 #include <QJsonObject>
+#include <QKeySequence>
+#include <QListWidgetItem>
 #include <QPalette>
+#include <QShortcut>
 
 namespace {
 const QString waitingText = QStringLiteral("课件检测中，请稍后...");
@@ -32,13 +35,27 @@ CoursewareSelect::CoursewareSelect(QWidget *parent)
     connect(ui->comboBox, &QComboBox::currentTextChanged, this,
             &CoursewareSelect::on_comboBox_currentTextChanged);
     connect(ui->pushButton, &QPushButton::clicked, this, &CoursewareSelect::on_pushButton_clicked);
+    connect(ui->recheckButton, &QPushButton::clicked, this,
+            &CoursewareSelect::on_recheckButton_clicked);
+    // F5 is where a teacher looks for "refresh".
+    auto *refresh = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    connect(refresh, &QShortcut::activated, this, &CoursewareSelect::on_recheckButton_clicked);
     connect(&coursewareList, &CoursewareList::CoursewareResourceListReady, this,
             &CoursewareSelect::on_CoursewareListReady);
     connect(&progressTimer, &QTimer::timeout, this, &CoursewareSelect::showCheckProgress);
     progressTimer.start(progressIntervalMs);
     setWindowTitle(QStringLiteral(" Corvin助手"));
     ui->pushButton->setEnabled(false);
+    startText = ui->pushButton->text();
+    ui->recheckButton->setEnabled(false);
+    ui->failureList->hide();
 
+    requestList();
+}
+
+void CoursewareSelect::requestList()
+{
+    AppContext &context = AppContext::instance();
     const QString reg = DeviceIdentity::registryValue();
     qDebug() << "[CoursewareSelect][CoursewareSelect]"
              << "devID:" << reg;
@@ -52,10 +69,46 @@ CoursewareSelect::CoursewareSelect(QWidget *parent)
         body.insert(QStringLiteral("clientVersion"), version);
 
     SimpleHttpPost *request = ServiceRequest::create();
+    listRequest = request;
     connect(request, &SimpleHttpPost::onResponse, &coursewareList,
             &CoursewareList::on_get_coursewarelist);
     connect(request, &SimpleHttpPost::onResponse, this, &CoursewareSelect::checkListReply);
     ServiceRequest::send(request, QStringLiteral("/platform/room/findDLCoursewareInfo"), body);
+}
+
+void CoursewareSelect::on_recheckButton_clicked()
+{
+    if (checking)
+        return;
+    if (!coursewareList.startOver()) {
+        qDebug() << "[CoursewareSelect][on_recheckButton_clicked]"
+                 << "复制进行中, 不重新检测";
+        return;
+    }
+    qDebug() << "[CoursewareSelect][on_recheckButton_clicked]"
+             << "重新检测";
+    if (listRequest) {
+        disconnect(listRequest, nullptr, &coursewareList, nullptr);
+        disconnect(listRequest, nullptr, this, nullptr);
+    }
+    // The waiting state of a first check; the combo box is then filled anew, not appended to.
+    checking = true;
+    ui->comboBox->clear();
+    ui->error_tip->setText(waitingText);
+    ui->pushButton->setText(startText);
+    ui->pushButton->setEnabled(false);
+    ui->recheckButton->setEnabled(false);
+    ui->failureList->clear();
+    ui->failureList->hide();
+    progressTimer.start(progressIntervalMs);
+    requestList();
+}
+
+void CoursewareSelect::checkEnded()
+{
+    progressTimer.stop();
+    checking = false;
+    ui->recheckButton->setEnabled(true);
 }
 
 CoursewareSelect::~CoursewareSelect()
@@ -69,8 +122,8 @@ void CoursewareSelect::checkListReply(QString &body)
     // report, so waiting on would leave the teacher without any hint.
     if (!body.isEmpty())
         return;
-    progressTimer.stop();
-    ui->error_tip->setText(QStringLiteral("课件列表获取失败，请检查网络后重新登录"));
+    checkEnded();
+    ui->error_tip->setText(QStringLiteral("课件列表获取失败，请检查网络后重新检测"));
     ui->pushButton->setEnabled(false);
 }
 
@@ -88,7 +141,7 @@ void CoursewareSelect::showCheckProgress()
 
 void CoursewareSelect::on_CoursewareListReady()
 {
-    progressTimer.stop();
+    checkEnded();
     const QStringList names = coursewareList.getReadyCoursewareNames();
     if (!names.isEmpty()) {
         for (const QString &name : names)
@@ -100,6 +153,15 @@ void CoursewareSelect::on_CoursewareListReady()
         ui->error_tip->setText(QStringLiteral("请确认已在配课系统开班并且课件已分发"));
         ui->pushButton->setText(QStringLiteral("确定"));
     }
+
+    const QStringList failures = coursewareList.failures();
+    ui->failureList->clear();
+    for (const QString &line : failures) {
+        auto *item = new QListWidgetItem(line, ui->failureList);
+        // A long name scrolls sideways; the tip shows the whole line.
+        item->setToolTip(line);
+    }
+    ui->failureList->setVisible(!failures.isEmpty());
 }
 
 void CoursewareSelect::on_pushButton_clicked()

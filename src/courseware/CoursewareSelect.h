@@ -3,16 +3,19 @@
 
 #include "courseware/CoursewareList.h"
 
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+
+class SimpleHttpPost;
 
 namespace Ui {
 class CoursewareSelect;
 }
 
-// The second window: lists the courseware of this device that passed its checks and opens
-// the preparation window for the one the teacher picks.
+// The second window: lists the courseware of this device that passed its checks, says why the
+// others did not, and opens the preparation window for the one the teacher picks.
 class CoursewareSelect : public QWidget
 {
     Q_OBJECT
@@ -27,6 +30,9 @@ public slots:
     void on_comboBox_currentTextChanged(const QString &text);
     void on_CoursewareListReady();
     void on_pushButton_clicked();
+    // The re-check button and F5: once a check has ended, the list is asked for and checked
+    // again, as on opening the window.
+    void on_recheckButton_clicked();
 
 private slots:
     // Sees the list reply too, to leave the waiting state when the request failed.
@@ -35,9 +41,17 @@ private slots:
     void showCheckProgress();
 
 private:
+    void requestList();
+    void checkEnded();
+
     Ui::CoursewareSelect *ui;
     CoursewareList coursewareList;
     QTimer progressTimer;
+    // The start button's text as the form sets it; the nothing-to-offer state changes it.
+    QString startText;
+    bool checking = true;
+    // The list request of the current round: an earlier round's must not reach the list.
+    QPointer<SimpleHttpPost> listRequest;
 };
 
 #endif // COURSEWARESELECT_H

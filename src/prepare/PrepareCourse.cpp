@@ -35,6 +35,8 @@ PrepareCourse::PrepareCourse(QString displayName, CoursewareList *list, QWidget 
     : QWidget(parent), ui(new Ui::PrepareCourse), coursewareList(list), displayName(displayName)
 {
     ui->setupUi(this);
+    // It takes the place of the progress bar, which the failure hides.
+    ui->reason->hide();
     setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint & ~Qt::WindowMinimizeButtonHint);
     setWindowTitle(QStringLiteral(" Corvin助手"));
 
@@ -75,7 +77,7 @@ void PrepareCourse::on_CopyCourseware()
     qDebug() << "[PrepareCourse][on_copy]";
     qDebug() << displayName;
     if (coursewareList)
-        coursewareList->copyToLocal(displayName);
+        coursewareList->copyToLocal(displayName, &copyFailure);
 }
 
 void PrepareCourse::on_ImportFileFinished()
@@ -107,12 +109,20 @@ void PrepareCourse::on_timer()
         timer.stop();
         replaceClassStudent();
     } else {
-        ui->label->setText(QString(31, QLatin1Char(' '))
-                           + QStringLiteral("Corvin准备失败，请重试!"));
+        const QString indent(31, QLatin1Char(' '));
+        ui->label->setText(indent + QStringLiteral("Corvin准备失败，请重试!"));
         QPalette palette;
         palette.setColor(QPalette::WindowText, Qt::red);
         ui->label->setPalette(palette);
         ui->progressBar->setVisible(false);
+        // Under the failure text, starting where it starts: the first cause and what to do.
+        const QString advice = copyFailure.advice();
+        qDebug() << "[PrepareCourse][on_timer]"
+                 << "准备失败:" << advice;
+        ui->reason->setContentsMargins(ui->label->fontMetrics().horizontalAdvance(indent), 0, 0, 0);
+        ui->reason->setPalette(palette);
+        ui->reason->setText(advice);
+        ui->reason->setVisible(!advice.isEmpty());
         ui->pushButton->setText(QStringLiteral("重试"));
         failed = true;
         timer.stop();

@@ -1,6 +1,8 @@
 #ifndef PREPARECOURSE_H
 #define PREPARECOURSE_H
 
+#include "courseware/CopyFailure.h"
+
 #include <QFutureWatcher>
 #include <QString>
 #include <QTimer>
@@ -45,6 +47,8 @@ private:
     QFutureWatcher<void> *watcher = nullptr;
     bool failed = false;
     QString displayName;
+    // Written by the copy task, read once it has ended.
+    CopyFailure copyFailure;
     bool seatReplyPending = false;
     QEventLoop *seatWait = nullptr;
 };

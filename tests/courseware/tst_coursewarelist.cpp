@@ -201,13 +201,18 @@ void tst_CoursewareList::duplicates_data()
     QTest::addColumn<QStringList>("offered");
     QTest::addColumn<QString>("teacherId");
     QTest::addColumn<QString>("copied"); // the log line of the copied index, "" for none
+    QTest::addColumn<QStringList>("failures");
     QTest::newRow("both pass") << true << true << QStringList {"Demo_3", "Demo_3"}
-                               << QStringLiteral("TA") << QStringLiteral("will copy index is:  0");
-    // A damaged first entry must neither be copied nor seat its teacher.
+                               << QStringLiteral("TA") << QStringLiteral("will copy index is:  0")
+                               << QStringList();
+    // A damaged first entry must neither be copied nor seat its teacher; its name is offered, so
+    // it is not reported missing.
     QTest::newRow("first damaged")
             << false << true << QStringList {"Demo_3"} << QStringLiteral("TB")
-            << QStringLiteral("will copy index is:  1");
-    QTest::newRow("none passes") << false << false << QStringList() << QString() << QString();
+            << QStringLiteral("will copy index is:  1") << QStringList();
+    QTest::newRow("none passes") << false << false << QStringList() << QString() << QString()
+                                 << QStringList {QStringLiteral("Demo_3：1 个文件校验不一致"),
+                                                 QStringLiteral("Demo_3：1 个文件校验不一致")};
 }
 
 void tst_CoursewareList::duplicates()
@@ -217,6 +222,7 @@ void tst_CoursewareList::duplicates()
     QFETCH(QStringList, offered);
     QFETCH(QString, teacherId);
     QFETCH(QString, copied);
+    QFETCH(QStringList, failures);
     const QString first = temp.path() + QStringLiteral("/first");
     const QString second = temp.path() + QStringLiteral("/second");
     QVERIFY(writeFile(first + QStringLiteral("/C1/3/a.xml"), firstPasses ? "a" : "damaged"));
@@ -239,6 +245,7 @@ void tst_CoursewareList::duplicates()
     QCOMPARE(server.requests(resourcePath).size(), 2);
     QCOMPARE(list.getReadyCoursewareNames(), offered);
     QCOMPARE(list.getTeacherId(QStringLiteral("Demo_3")), teacherId);
+    QCOMPARE(list.failures(), failures);
 
     MessageCapture capture;
     AppContext::instance().totalFiles = 10;

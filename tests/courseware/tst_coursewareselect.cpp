@@ -2,6 +2,7 @@
 #include "courseware/CoursewareSelect.h"
 #include "net/SimpleHttpPost.h"
 #include "prepare/PrepareCourse.h"
+#include "util/DigestCache.h"
 
 #include "CoursewareFixture.h"
 #include "MalformedBodies.h"
@@ -11,7 +12,10 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <QtTest>
@@ -26,8 +30,55 @@ using TestSupport::MessageCapture;
 namespace {
 const QString listPath = QStringLiteral("/platform/room/findDLCoursewareInfo");
 const QString waitingText = QStringLiteral("课件检测中，请稍后...");
-const QString failedText = QStringLiteral("课件列表获取失败，请检查网络后重新登录");
+const QString failedText = QStringLiteral("课件列表获取失败，请检查网络后重新检测");
 const QString nothingText = QStringLiteral("请确认已在配课系统开班并且课件已分发");
+const QString recheckLine = QStringLiteral("[CoursewareSelect][on_recheckButton_clicked] 重新检测");
+
+template<typename T>
+T *child(QWidget *window, const char *name)
+{
+    return window->findChild<T *>(QLatin1String(name));
+}
+
+QStringList itemTexts(const QComboBox *combo)
+{
+    QStringList texts;
+    for (int i = 0; i < combo->count(); ++i)
+        texts.append(combo->itemText(i));
+    return texts;
+}
+
+QStringList itemTexts(const QListWidget *list)
+{
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts.append(list->item(i)->text());
+    return texts;
+}
+
+// A value as a log line shows it (quoting and escapes of QDebug).
+QString debugText(const QString &value)
+{
+    QString text;
+    QDebug(&text) << value;
+    return text.trimmed();
+}
+
+// The lines of one check in an order that does not depend on which check logged first; the
+// count of digests the cache gave differs by design.
+QStringList checkLines(QStringList lines)
+{
+    static const QRegularExpression cacheCount(QStringLiteral("^(校验课件缓存:) \\d+ / "));
+    for (QString &line : lines)
+        line.replace(cacheCount, QStringLiteral("\\1 # / "));
+    lines.sort();
+    return lines;
+}
+
+QByteArray imageOf(int index)
+{
+    return QByteArray(5000, char('p' + index));
+}
 } // namespace
 
 class tst_CoursewareSelect : public QObject
@@ -51,20 +102,36 @@ private slots:
     void failedListRequest();
     void startButton();
     void progressWhileChecking();
+    void failureReasons_data();
+    void failureReasons();
+    void longFailureListScrolls();
+    void repairedFileThenF5();
+    void listChangedThenRechecked();
 
 private:
-    // Three courseware of the demo device; `goodCount` of them have correct digests on disk.
+    // Three courseware of the demo device; the files of the first 3 - `goodCount` of them are
+    // damaged on disk.
     void prepareCourseware(int goodCount);
+    // Its files on disk and its entry in the scenario (published by publish()).
+    void addCourseware(int index, const QString &name, bool good);
+    void publish();
+    void repair(int index);
+    QList<PrepareCourse *> prepareWindows() const;
     void setClientVersion(const QString &client, const QString &version);
 
     StandInServer server;
     QTemporaryDir temp;
     QScopedPointer<QTemporaryDir> appData;
     QScopedPointer<CoursewareSelect> window;
+    QString root; // the download folder of prepareCourseware()
+    QJsonArray entries;
+    QJsonObject resources;
 };
 
 void tst_CoursewareSelect::initTestCase()
 {
+    // The digest cache of this test lies apart from the user's.
+    QStandardPaths::setTestModeEnabled(true);
     QVERIFY(server.start());
     QVERIFY(temp.isValid());
 }
@@ -81,6 +148,7 @@ void tst_CoursewareSelect::init()
 
 void tst_CoursewareSelect::cleanup()
 {
+    DigestCache::shared().setSettleWindowMs(2000); // the program's own
     window.reset();
     AppContext::instance().selectWindow = nullptr;
     AppContext::instance().channelId = -1;
@@ -98,30 +166,52 @@ void tst_CoursewareSelect::setClientVersion(const QString &client, const QString
 
 void tst_CoursewareSelect::prepareCourseware(int goodCount)
 {
-    const QString root = temp.path() + QStringLiteral("/dl-")
-            + QString::fromLatin1(QTest::currentTestFunction());
-    QJsonArray entries;
-    QJsonObject resources;
+    root = temp.path() + QStringLiteral("/dl-") + QString::fromLatin1(QTest::currentTestFunction());
+    entries = QJsonArray();
+    resources = QJsonObject();
     const QStringList names {QStringLiteral("Fractions"), QStringLiteral("Decimals"),
                              QStringLiteral("Angles")};
     // The failing ones are the first in the list, so the offered ones keep their order.
-    for (int i = 0; i < 3; ++i) {
-        const QString id = QStringLiteral("CW%1").arg(i);
-        const QByteArray flow = "<flow id=\"" + id.toUtf8() + "\"/>";
-        const QByteArray image(5000, char('p' + i));
-        QVERIFY(writeFile(QStringLiteral("%1/%2/4/xml/main.xml").arg(root, id), flow));
-        QVERIFY(writeFile(QStringLiteral("%1/%2/4/image/a.png").arg(root, id), image));
-        const bool good = i >= 3 - goodCount;
-        resources.insert(id + QStringLiteral("/4"),
-                         resourceList({element(QStringLiteral("xml/main.xml"), md5Hex(flow))},
-                                      {element(QStringLiteral("image/a.png"),
-                                               md5Hex(good ? image : QByteArray("damaged")),
-                                               QStringLiteral("image"))}));
-        entries.append(coursewareEntry(id, 4, names.at(i), root));
-    }
+    for (int i = 0; i < 3; ++i)
+        addCourseware(i, names.at(i), i >= 3 - goodCount);
+    publish();
+}
+
+void tst_CoursewareSelect::addCourseware(int index, const QString &name, bool good)
+{
+    const QString id = QStringLiteral("CW%1").arg(index);
+    const QByteArray flow = "<flow id=\"" + id.toUtf8() + "\"/>";
+    QVERIFY(writeFile(QStringLiteral("%1/%2/4/xml/main.xml").arg(root, id), flow));
+    QVERIFY(writeFile(QStringLiteral("%1/%2/4/image/a.png").arg(root, id),
+                      good ? imageOf(index) : QByteArray("damaged")));
+    resources.insert(id + QStringLiteral("/4"),
+                     resourceList({element(QStringLiteral("xml/main.xml"), md5Hex(flow))},
+                                  {element(QStringLiteral("image/a.png"), md5Hex(imageOf(index)),
+                                           QStringLiteral("image"))}));
+    entries.append(coursewareEntry(id, 4, name, root));
+}
+
+void tst_CoursewareSelect::publish()
+{
     server.setScenario(QJsonObject {
             {QStringLiteral("devices"), QJsonObject {{QStringLiteral("DEV-1"), entries}}},
             {QStringLiteral("resources"), resources}});
+}
+
+void tst_CoursewareSelect::repair(int index)
+{
+    QVERIFY(writeFile(QStringLiteral("%1/CW%2/4/image/a.png").arg(root).arg(index),
+                      imageOf(index)));
+}
+
+QList<PrepareCourse *> tst_CoursewareSelect::prepareWindows() const
+{
+    QList<PrepareCourse *> found;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *p = qobject_cast<PrepareCourse *>(widget))
+            found.append(p);
+    }
+    return found;
 }
 
 void tst_CoursewareSelect::formAndWaitingState()
@@ -155,8 +245,25 @@ void tst_CoursewareSelect::formAndWaitingState()
     QCOMPARE(tip->text(), waitingText);
     QCOMPARE(combo->count(), 0);
     QVERIFY(!button->isEnabled());
+
+    // Beside the start button, and the list of courseware not offered below it, in the window.
+    auto *recheck = child<QPushButton>(w, "recheckButton");
+    auto *failures = child<QListWidget>(w, "failureList");
+    QVERIFY(recheck && failures);
+    QCOMPARE(recheck->geometry(), QRect(420, 300, 111, 31));
+    QCOMPARE(failures->geometry(), QRect(90, 356, 441, 108));
+    QCOMPARE(recheck->text(), QStringLiteral("重新检测"));
+    QVERIFY(!recheck->isEnabled());
+    QVERIFY(failures->isHidden());
+
     QTRY_COMPARE(server.requests(listPath).size(), 1);
-    // Still waiting while the service holds the answer back.
+    // Still waiting while the service holds the answer back, and F5 asks nothing while it does.
+    w->showNormal();
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    QTest::keyClick(w, Qt::Key_F5);
+    QTest::qWait(200);
+    QCOMPARE(server.requests(listPath).size(), 1);
     QCOMPARE(tip->text(), waitingText);
     QVERIFY(!button->isEnabled());
 }
@@ -229,6 +336,7 @@ void tst_CoursewareSelect::nonePasses()
 {
     prepareCourseware(0);
     window.reset(new CoursewareSelect);
+    window->showNormal();
     auto *combo = window->findChild<QComboBox *>(QStringLiteral("comboBox"));
     auto *button = window->findChild<QPushButton *>(QStringLiteral("pushButton"));
     auto *tip = window->findChild<QLabel *>(QStringLiteral("error_tip"));
@@ -237,6 +345,21 @@ void tst_CoursewareSelect::nonePasses()
     QCOMPARE(button->text(), QStringLiteral("确定"));
     QVERIFY(!button->isEnabled());
     QCOMPARE(tip->text(), nothingText);
+    auto *failures = child<QListWidget>(window.data(), "failureList");
+    QCOMPARE(itemTexts(failures),
+             (QStringList {"Fractions_4：1 个文件校验不一致", "Decimals_4：1 个文件校验不一致",
+                           "Angles_4：1 个文件校验不一致"}));
+
+    // Nothing to offer is no longer final: the distribution completes, and F5 offers all three.
+    for (int i = 0; i < 3; ++i)
+        repair(i);
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.data()));
+    QTest::keyClick(window.data(), Qt::Key_F5);
+    QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 15000);
+    QCOMPARE(itemTexts(combo), (QStringList {"Fractions_4", "Decimals_4", "Angles_4"}));
+    QCOMPARE(button->text(), QStringLiteral("开始Corvin"));
+    QVERIFY(failures->isHidden());
 }
 
 void tst_CoursewareSelect::listReplyNotJson()
@@ -318,6 +441,17 @@ void tst_CoursewareSelect::failedListRequest()
     QVERIFY(!button->isEnabled());
     QCOMPARE(combo->count(), 0);
     QCOMPARE(button->text(), QStringLiteral("开始Corvin"));
+
+    // The teacher checks again once the network is back, without a new login.
+    auto *recheck = child<QPushButton>(window.data(), "recheckButton");
+    QVERIFY(recheck->isEnabled());
+    SimpleHttpPost::setTransferTimeout(SimpleHttpPost::defaultTransferTimeout);
+    server.clearScripts();
+    prepareCourseware(3);
+    QTest::mouseClick(recheck, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 15000);
+    QCOMPARE(combo->count(), 3);
+    QCOMPARE(tip->text(), QString());
 }
 
 void tst_CoursewareSelect::startButton()
@@ -331,14 +465,6 @@ void tst_CoursewareSelect::startButton()
     QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 15000);
     QCOMPARE(combo->count(), 3);
 
-    auto prepareWindows = [] {
-        QList<PrepareCourse *> found;
-        for (QWidget *widget : QApplication::topLevelWidgets()) {
-            if (auto *p = qobject_cast<PrepareCourse *>(widget))
-                found.append(p);
-        }
-        return found;
-    };
     combo->setCurrentIndex(2);
     QCoreApplication::processEvents();
     // Choosing alone opens nothing.
@@ -403,6 +529,182 @@ void tst_CoursewareSelect::progressWhileChecking()
     QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 15000);
     QCOMPARE(tip->text(), QString());
 #endif
+}
+
+void tst_CoursewareSelect::failureReasons_data()
+{
+    // Files of "Bad" beside a sound one: "gone" ones are not on disk, "bad" ones are damaged,
+    // "folder" ones are folders.
+    QTest::addColumn<bool>("listed");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("reason"); // "" when Bad passes too
+
+    QTest::newRow("resource list refused") << false << QStringList() << "资源列表获取失败";
+    QTest::newRow("path leaves the folder")
+            << true << QStringList {"../../G/4/a.png"} << "文件路径不安全";
+    QTest::newRow("files missing")
+            << true << QStringList {"gone1.png", "gone2.png", "gone3.png"} << "3 个文件缺失";
+    QTest::newRow("file differs") << true << QStringList {"bad.png"} << "1 个文件校验不一致";
+    QTest::newRow("file unreadable") << true << QStringList {"folder.png"} << "1 个文件无法读取";
+    QTest::newRow("missing and differing")
+            << true << QStringList {"bad.png", "gone.png"} << "1 个文件缺失，1 个文件校验不一致";
+    QTest::newRow("nothing fails") << true << QStringList() << QString();
+}
+
+// "Bad" holds the row's fault, "Good" is sound.
+void tst_CoursewareSelect::failureReasons()
+{
+    QFETCH(bool, listed);
+    QFETCH(QStringList, files);
+    QFETCH(QString, reason);
+    const QString base = temp.path() + QStringLiteral("/reasons-")
+            + TestSupport::folderName(QString::fromLatin1(QTest::currentDataTag()));
+    const QString sound = md5Hex("content");
+    QVERIFY(writeFile(base + QStringLiteral("/G/4/a.png"), "content"));
+    QVERIFY(writeFile(base + QStringLiteral("/B/4/ok.png"), "content"));
+    QJsonArray bad {element(QStringLiteral("ok.png"), sound)};
+    for (const QString &file : files) {
+        if (file.startsWith(QLatin1String("bad")))
+            QVERIFY(writeFile(base + QStringLiteral("/B/4/") + file, "damaged"));
+        if (file.startsWith(QLatin1String("folder")))
+            QVERIFY(QDir().mkpath(base + QStringLiteral("/B/4/") + file));
+        bad.append(element(file, sound));
+    }
+    QJsonObject lists {
+            {QStringLiteral("G/4"), resourceList({}, {element(QStringLiteral("a.png"), sound)})}};
+    if (listed)
+        lists.insert(QStringLiteral("B/4"), resourceList({}, bad));
+    const QJsonArray both {coursewareEntry(QStringLiteral("B"), 4, QStringLiteral("Bad"), base),
+                           coursewareEntry(QStringLiteral("G"), 4, QStringLiteral("Good"), base)};
+    server.setScenario(
+            QJsonObject {{QStringLiteral("devices"), QJsonObject {{QStringLiteral("DEV-1"), both}}},
+                         {QStringLiteral("resources"), lists}});
+
+    MessageCapture capture;
+    window.reset(new CoursewareSelect);
+    window->showNormal();
+    auto *failures = child<QListWidget>(window.data(), "failureList");
+    QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(window.data(), "pushButton")->isEnabled(), 15000);
+    const bool fails = !reason.isEmpty();
+    QCOMPARE(itemTexts(child<QComboBox>(window.data(), "comboBox")),
+             fails ? QStringList {"Good_4"} : (QStringList {"Bad_4", "Good_4"}));
+    QCOMPARE(failures->isVisible(), fails);
+    QCOMPARE(itemTexts(failures), fails ? QStringList {"Bad_4：" + reason} : QStringList());
+    QCOMPARE(capture.texts().filter(QRegularExpression(QStringLiteral("^课件未通过检测:"))),
+             fails ? QStringList {"课件未通过检测: \"Bad_4\" " + debugText(reason)}
+                   : QStringList());
+}
+
+// More courseware than the list has room for: it scrolls and stays where it is.
+void tst_CoursewareSelect::longFailureListScrolls()
+{
+    QJsonArray many;
+    for (int i = 0; i < 12; ++i)
+        many.append(coursewareEntry(QStringLiteral("N%1").arg(i), 1,
+                                    QStringLiteral("没有资源列表的课件%1").arg(i), temp.path()));
+    server.setScenario(QJsonObject {
+            {QStringLiteral("devices"), QJsonObject {{QStringLiteral("DEV-1"), many}}}});
+    window.reset(new CoursewareSelect);
+    window->showNormal();
+    auto *failures = child<QListWidget>(window.data(), "failureList");
+    QTRY_COMPARE_WITH_TIMEOUT(failures->count(), 12, 15000);
+    QVERIFY(failures->isVisible());
+    QCOMPARE(failures->geometry(), QRect(90, 356, 441, 108));
+    QVERIFY(failures->verticalScrollBar()->isVisible());
+    QVERIFY(failures->verticalScrollBar()->maximum() > 0);
+}
+
+// After the distribution completes, one F5 offers the courseware, and it can be prepared.
+void tst_CoursewareSelect::repairedFileThenF5()
+{
+    prepareCourseware(2);
+    QVERIFY(writeFile(appData->path() + QStringLiteral("/heron/config.ini"),
+                      "[Server]\nversion=0.9\n"));
+    QVERIFY(TestSupport::writeClientStartFile(appData->path(), QStringLiteral("heron")));
+    window.reset(new CoursewareSelect);
+    CoursewareSelect *w = window.data();
+    w->showNormal();
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    auto *combo = child<QComboBox>(w, "comboBox");
+    auto *button = child<QPushButton>(w, "pushButton");
+    auto *recheck = child<QPushButton>(w, "recheckButton");
+    auto *tip = child<QLabel>(w, "error_tip");
+    auto *failures = child<QListWidget>(w, "failureList");
+    QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 15000);
+    QCOMPARE(itemTexts(combo), (QStringList {"Decimals_4", "Angles_4"}));
+    QCOMPARE(itemTexts(failures), QStringList {"Fractions_4：1 个文件校验不一致"});
+
+    repair(0);
+    QTest::keyClick(w, Qt::Key_F5);
+    // The waiting state of a first check, and a second F5 meanwhile asks nothing more.
+    QCOMPARE(tip->text(), waitingText);
+    QCOMPARE(combo->count(), 0);
+    QVERIFY(!button->isEnabled());
+    QVERIFY(!recheck->isEnabled());
+    QVERIFY(failures->isHidden());
+    QTest::keyClick(w, Qt::Key_F5);
+    QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 15000);
+    QCOMPARE(itemTexts(combo), (QStringList {"Fractions_4", "Decimals_4", "Angles_4"}));
+    QVERIFY(failures->isHidden());
+    QCOMPARE(server.requests(listPath).size(), 2);
+    QCOMPARE(server.requests(QStringLiteral("/platform/room/getCoursewareResource")).size(), 6);
+
+    MessageCapture capture;
+    combo->setCurrentIndex(0);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(prepareWindows().size(), 1);
+    PrepareCourse *prepare = prepareWindows().first();
+    QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(prepare, "label")->text(),
+                              QStringLiteral("Corvin准备完成"), 15000);
+    QCOMPARE(TestSupport::filesBelow(appData->path() + QStringLiteral("/heron/resource"))
+                     .value(QStringLiteral("image/image/a.png")),
+             imageOf(0));
+    // The seat request's reply is logged here, not in the next test's log.
+    QTRY_VERIFY(capture.contains(debugText(QStringLiteral("{\"code\":0,\"success\":true}"))));
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    delete prepare;
+}
+
+// The same list checked again logs what the first check logged; a changed list replaces the
+// offered courseware rather than adding to them.
+void tst_CoursewareSelect::listChangedThenRechecked()
+{
+    // Files just written count as settled, so that the first check fills the cache.
+    DigestCache::shared().setSettleWindowMs(0);
+    prepareCourseware(3);
+    MessageCapture capture;
+    window.reset(new CoursewareSelect);
+    window->showNormal();
+    auto *combo = child<QComboBox>(window.data(), "comboBox");
+    auto *button = child<QPushButton>(window.data(), "pushButton");
+    auto *recheck = child<QPushButton>(window.data(), "recheckButton");
+    QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 15000);
+    QThreadPool::globalInstance()->waitForDone();
+    const QStringList firstLines = capture.texts();
+    QCOMPARE(firstLines.count(QStringLiteral("校验课件成功")), 3);
+
+    capture.clear();
+    QTest::mouseClick(recheck, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 15000);
+    QThreadPool::globalInstance()->waitForDone();
+    QStringList secondLines = capture.texts();
+    QVERIFY(secondLines.removeOne(recheckLine));
+    QCOMPARE(checkLines(secondLines), checkLines(firstLines));
+    // Nothing changed on disk: no file was hashed again.
+    QCOMPARE(secondLines.count(QStringLiteral("校验课件缓存: 2 / 2 个文件未重新计算")), 3);
+    QCOMPARE(combo->count(), 3);
+
+    // One courseware withdrawn, another one distributed.
+    entries.removeFirst();
+    addCourseware(3, QStringLiteral("Circles"), true);
+    publish();
+    QTest::mouseClick(recheck, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 15000);
+    QCOMPARE(itemTexts(combo), (QStringList {"Decimals_4", "Angles_4", "Circles_4"}));
+    QVERIFY(child<QListWidget>(window.data(), "failureList")->isHidden());
+    QCOMPARE(server.requests(listPath).size(), 3);
 }
 
 QTEST_MAIN(tst_CoursewareSelect)

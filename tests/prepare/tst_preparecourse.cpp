@@ -28,8 +28,12 @@
 #ifdef Q_OS_LINUX
 #include <unistd.h>
 #endif
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 #include <cstdlib>
 #include <functional>
+#include <utility>
 
 using TestSupport::MessageCapture;
 using TestSupport::ModalSeen;
@@ -188,6 +192,7 @@ private slots:
     void equalCountsWaitForTheTask();
     void retryShowsSelection();
     void fullDiskFailsThenRetrySucceeds();
+    void fileInUseFails();
     void runningClientBox();
     void cancelStartsNothing();
     void failedStartStaysReady_data();
@@ -202,6 +207,8 @@ private:
     {
         return w->findChild<QPushButton *>(QStringLiteral("pushButton"));
     }
+    // The line under the failure text.
+    static QLabel *reason(QWidget *w) { return w->findChild<QLabel *>(QStringLiteral("reason")); }
     static QProgressBar *bar(QWidget *w)
     {
         return w->findChild<QProgressBar *>(QStringLiteral("progressBar"));
@@ -321,6 +328,8 @@ void tst_PrepareCourse::formAndFirstTick()
     QCOMPARE(bar(w)->geometry(), QRect(90, 140, 511, 41));
     QCOMPARE(button(w)->geometry(), QRect(260, 260, 141, 41));
     QCOMPARE(label(w)->geometry(), QRect(90, 90, 511, 31));
+    QCOMPARE(reason(w)->geometry(), QRect(90, 130, 511, 31));
+    QVERIFY(reason(w)->isHidden());
     // Before the first tick the form's own values show.
     QCOMPARE(bar(w)->value(), 24);
     QCOMPARE(bar(w)->maximum(), 100);
@@ -349,6 +358,7 @@ void tst_PrepareCourse::unknownNameFails()
     QVERIFY(capture.contains(QStringLiteral("[PrepareCourse][on_copy]")));
     QVERIFY(capture.contains(debugText(QStringLiteral("Nothing_1"))));
     QVERIFY(label(w)->text().endsWith(QStringLiteral("Corvin准备失败，请重试!")));
+    QCOMPARE(reason(w)->text(), QStringLiteral("该课件未通过检测，请返回重新检测"));
     QVERIFY(button(w)->isEnabled());
     QTest::qWait(300);
     QCOMPARE(server.requests(replacePath).size(), 0);
@@ -364,6 +374,7 @@ void tst_PrepareCourse::readyState()
     QVERIFY(button(w)->isEnabled());
     QCOMPARE(button(w)->text(), QStringLiteral("启动客户端"));
     QVERIFY(bar(w)->isVisible());
+    QVERIFY(reason(w)->isHidden());
     QCOMPARE(bar(w)->maximum(), 4);
     QCOMPARE(bar(w)->value(), 4);
     QCOMPARE(QDir(appData + QStringLiteral("/heron/resource/image")).entryList(QDir::Files).size(),
@@ -431,6 +442,10 @@ void tst_PrepareCourse::failedState()
     QCOMPARE(label(w)->palette().color(QPalette::WindowText), QColor(Qt::red));
     QVERIFY(!bar(w)->isVisible());
     QVERIFY(button(w)->isEnabled());
+    // A file of the download folder went missing after the check (which is off here).
+    QVERIFY(reason(w)->isVisible());
+    QCOMPARE(reason(w)->text(), QStringLiteral("下载的课件文件缺失，请等分发完成后重新检测"));
+    QCOMPARE(reason(w)->palette().color(QPalette::WindowText), QColor(Qt::red));
     QTest::qWait(300);
     QCOMPARE(server.requests(replacePath).size(), 0);
     QCOMPARE(label(w)->text(), failureText);
@@ -444,6 +459,7 @@ void tst_PrepareCourse::missingClientFails()
     PrepareCourse *w = open();
     QTRY_COMPARE(button(w)->text(), QStringLiteral("重试"));
     QCOMPARE(label(w)->text(), failureText);
+    QCOMPARE(reason(w)->text(), QStringLiteral("未找到学生端，请先安装学生端"));
     QVERIFY(QFileInfo::exists(appData + QStringLiteral("/resource/keep.png")));
     QCOMPARE(server.requests(replacePath).size(), 0);
 }
@@ -515,6 +531,8 @@ void tst_PrepareCourse::fullDiskFailsThenRetrySucceeds()
     PrepareCourse *w = open();
     QTRY_COMPARE_WITH_TIMEOUT(button(w)->text(), QStringLiteral("重试"), 15000);
     QCOMPARE(label(w)->text(), failureText);
+    QCOMPARE(reason(w)->text(), QStringLiteral("磁盘空间不足，请清理磁盘空间后重试"));
+    QVERIFY(reason(w)->isVisible());
     QVERIFY(!capture.texts()
                      .filter(QRegularExpression(QStringLiteral("^复制失败: QSet\\(.*%1")
                                                         .arg(QRegularExpression::escape(source))))
@@ -540,6 +558,78 @@ void tst_PrepareCourse::fullDiskFailsThenRetrySucceeds()
     QTRY_COMPARE(server.requests(replacePath).size(), 1);
     QCOMPARE(TestSupport::filesBelow(resource).size(), 3);
 #endif
+}
+
+// An earlier courseware's file that the running student client holds open stays in the resource
+// folder: nothing is copied, and the teacher reads that the client has to be closed.
+void tst_PrepareCourse::fileInUseFails()
+{
+    QVERIFY(loadList(2));
+    const QString resource = appData + QStringLiteral("/heron/resource");
+    const QString held = resource + QStringLiteral("/image/old.png");
+    QVERIFY(writeFile(held, "old courseware"));
+    std::function<void()> release;
+#if defined(Q_OS_WIN)
+    // Open without FILE_SHARE_DELETE, as a program that reads the file would: it cannot be
+    // removed while the handle lives.
+    const HANDLE handle
+            = CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(held).utf16()),
+                          GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    QVERIFY(handle != INVALID_HANDLE_VALUE);
+    release = [handle] {
+        CloseHandle(handle);
+    };
+#elif defined(Q_OS_LINUX)
+    // A file mounted over it: the system refuses its removal as busy (EBUSY), as Windows refuses
+    // that of a file the client holds open.
+    const QString other = temp.path() + QStringLiteral("/mounted-over.png");
+    QVERIFY(writeFile(other, "mounted"));
+    if (geteuid() != 0
+        || QProcess::execute(QStringLiteral("mount"), {QStringLiteral("--bind"), other, held}) != 0)
+        QSKIP("the busy file is a bind mount, which takes root and the right to mount");
+    release = [held] {
+        QProcess::execute(QStringLiteral("umount"), {held});
+    };
+#else
+    QSKIP("no way to hold a file here");
+#endif
+    const struct Release
+    {
+        std::function<void()> &now;
+        ~Release()
+        {
+            if (now)
+                now();
+        }
+    } releaseAtEnd {release};
+    MessageCapture capture;
+    PrepareCourse *w = open();
+    QTRY_COMPARE_WITH_TIMEOUT(button(w)->text(), QStringLiteral("重试"), 15000);
+    QCOMPARE(label(w)->text(), failureText);
+    QCOMPARE(reason(w)->text(), QStringLiteral("文件被占用，请关闭学生端后重试"));
+    QVERIFY(reason(w)->isVisible());
+    const QString tag = QStringLiteral("[CoursewareResource][copyToLocalResourcePath]: ");
+    // The system's reason is in the log, in the system's words.
+    QCOMPARE(capture.texts()
+                     .filter(QRegularExpression(
+                             QStringLiteral("^%1删除失败原因: %2 \".+\"$")
+                                     .arg(QRegularExpression::escape(tag),
+                                          QRegularExpression::escape(debugText(held)))))
+                     .size(),
+             1);
+    QVERIFY(capture.contains(tag + QStringLiteral("资源目录删除失败, 不复制: ") + debugText(held)));
+    QCOMPARE(TestSupport::filesBelow(resource).keys(),
+             QStringList {QStringLiteral("image/old.png")});
+    QCOMPARE(server.requests(replacePath).size(), 0);
+
+    // The client closed, the next try goes through.
+    std::exchange(release, nullptr)();
+    delete window;
+    PrepareCourse *again = open();
+    QTRY_COMPARE_WITH_TIMEOUT(label(again)->text(), QStringLiteral("Corvin准备完成"), 15000);
+    QVERIFY(reason(again)->isHidden());
+    QVERIFY(!TestSupport::filesBelow(resource).contains(QStringLiteral("image/old.png")));
 }
 
 void tst_PrepareCourse::runningClientBox()

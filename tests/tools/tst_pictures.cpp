@@ -83,9 +83,12 @@ void tst_Pictures::picture_data()
     QTest::newRow("selection waiting") << "select-waiting.png" << select << true;
     QTest::newRow("selection without courseware") << "select-empty.png" << select << true;
     QTest::newRow("selection, list failed") << "select-failed.png" << select << true;
+    // With the list of courseware not offered, each with its reason.
     QTest::newRow("selection") << "select.png" << select << false;
+    QTest::newRow("selection after a re-check") << "select-rechecked.png" << select << false;
     QTest::newRow("preparing") << "prepare-preparing.png" << prepare << false;
     QTest::newRow("ready") << "prepare-ready.png" << prepare << false;
+    // The failure text and the reason line under it.
     QTest::newRow("failed") << "prepare-failed.png" << prepare << true;
     QTest::newRow("start confirmation") << "start-confirm.png" << QSize() << false;
     QTest::newRow("client still running") << "start-running.png" << QSize() << false;
@@ -114,7 +117,7 @@ void tst_Pictures::nothingElseWritten()
     QStringList named = expected;
     named.sort();
     QCOMPARE(written, named);
-    QCOMPARE(written.size(), 11);
+    QCOMPARE(written.size(), 12);
 }
 
 QTEST_MAIN(tst_Pictures)

@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -58,6 +59,24 @@ bool waitFor(const char *what, const std::function<bool()> &done, int ms = 20000
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     return true;
+}
+
+// A line of a list wider than the list is cut off or hidden behind a scroll bar.
+void checkListLines(QWidget *widget, const char *name)
+{
+    for (const QListWidget *list : widget->findChildren<QListWidget *>()) {
+        for (int i = 0; list->isVisible() && i < list->count(); ++i) {
+            const QString text = list->item(i)->text();
+            const int needed = list->visualItemRect(list->item(i)).left()
+                    + list->fontMetrics().horizontalAdvance(text);
+            if (needed > list->viewport()->width()) {
+                std::fprintf(stderr, "corvin-pictures: %s: \"%s\" needs %d px, %s has %d\n", name,
+                             text.toUtf8().constData(), needed, qPrintable(list->objectName()),
+                             list->viewport()->width());
+                ++failures;
+            }
+        }
+    }
 }
 
 void settle()
@@ -120,6 +139,7 @@ void save(QWidget *widget, const char *name)
         return;
     }
     std::printf("%s\n", path.toUtf8().constData());
+    checkListLines(widget, name);
 }
 
 template<typename T>
@@ -322,6 +342,17 @@ void flowPictures(const QString &download)
         });
         settle();
         save(failing, "prepare-failed");
+        // Back in the selection window, a re-check finds the file missing.
+        child<QPushButton>(failing, "pushButton")->click();
+        auto *recheck = child<QPushButton>(select, "recheckButton");
+        recheck->click();
+        if (waitFor("the re-check", [select, recheck] {
+                return recheck->isEnabled()
+                        && child<QListWidget>(select, "failureList")->count() > 1;
+            })) {
+            settle();
+            save(select, "select-rechecked");
+        }
     }
 
     QThreadPool::globalInstance()->waitForDone();
