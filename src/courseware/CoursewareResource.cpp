@@ -22,9 +22,6 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
-#include <filesystem>
-#include <system_error>
-
 CoursewareResource::CoursewareResource(QString displayName, QString teacherId, QString absolutePath,
                                        QString coursewareId, int releaseVersion, QObject *parent)
     : QObject(parent)
@@ -306,16 +303,6 @@ QString firstVisibleFileBelow(const QString &folder)
     return it.hasNext() ? it.next() : QString();
 }
 
-// One more try at removing a file the folder's removal left, for the system's reason why it
-// stays (on Windows typically a sharing violation: the student client holds it open).
-FileError removalError(const QString &path)
-{
-    std::error_code code;
-    if (std::filesystem::remove(std::filesystem::u8path(path.toStdString()), code) || !code)
-        return FileError::other(QStringLiteral("removed on a second try"));
-    return FileError::fromSystem(code.value(), false);
-}
-
 // The first file in list order that was not copied, and why.
 CopyFailure firstCopyFailure(const QVector<ResourceCopy::File> &files)
 {
@@ -403,7 +390,7 @@ bool CoursewareResource::copyToLocalResourcePath()
     if (!leftOver.isEmpty()) {
         why.cause = CopyFailure::FolderNotEmptied;
         why.path = leftOver;
-        why.error = removalError(leftOver);
+        why.error = FileUtils::removalBlocker(leftOver);
         qDebug() << "[CoursewareResource][copyToLocalResourcePath]:"
                  << "删除失败原因:" << leftOver << why.error.text;
         return abandonCopy("资源目录删除失败, 不复制:", leftOver);

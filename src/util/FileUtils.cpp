@@ -498,6 +498,26 @@ bool FileUtils::deleteDir(const QString &path)
     return removed || !QFileInfo::exists(absolute);
 }
 
+FileError FileUtils::removalBlocker(const QString &path)
+{
+#ifdef Q_OS_WIN
+    // The file may be a link deleteDir kept on purpose: opening it for deletion without sharing
+    // fails as the deletion would (in use, no right) and deletes nothing.
+    const HANDLE handle
+            = CreateFileW(nativePath(path).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return FileError::fromSystem(int(GetLastError()), false);
+    CloseHandle(handle);
+    return FileError::other(QStringLiteral("kept in the folder"));
+#else
+    // unlink never follows a link: one more try is safe and gives the system's reason.
+    if (::unlink(QFile::encodeName(path).constData()) != 0)
+        return FileError::fromSystem(errno, false);
+    return FileError::other(QStringLiteral("removed on a second try"));
+#endif
+}
+
 void FileUtils::requestStop()
 {
     stopping = true;

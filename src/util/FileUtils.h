@@ -41,6 +41,8 @@ public:
     // Removes a folder tree and then every parent that became empty. Links are removed as
     // links; their targets are never entered. Hidden entries stay, and then the result is false.
     static bool deleteDir(const QString &path);
+    // Why a file deleteDir left cannot be removed, in the system's words.
+    static FileError removalBlocker(const QString &path);
     // 32 lower-case hex digits; a file that cannot be read hashes as empty content.
     static QString getFileMd5(const QString &path);
     // The MD5 of what is left to read of an open file, in 1 MiB chunks, as 32 lower-case hex
