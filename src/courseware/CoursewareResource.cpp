@@ -17,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QMap>
 #include <QMutex>
 #include <QSet>
 #include <QThreadPool>
@@ -231,43 +232,22 @@ QString failureSummary(bool parsed, const ResourceCheck *check)
 {
     if (!parsed)
         return QStringLiteral("资源列表获取失败");
-    int refused = 0;
-    int missing = 0;
-    int unreadable = 0;
-    int differs = 0;
-    int stopped = 0;
-    for (const ResourceCheck::File &file :
-         check ? check->files() : QVector<ResourceCheck::File>()) {
-        switch (file.outcome) {
-        case ResourceCheck::Outcome::RefusedPath:
-            ++refused;
-            break;
-        case ResourceCheck::Outcome::Missing:
-            ++missing;
-            break;
-        case ResourceCheck::Outcome::Unreadable:
-            ++unreadable;
-            break;
-        case ResourceCheck::Outcome::Differs:
-            ++differs;
-            break;
-        case ResourceCheck::Outcome::Stopped:
-            ++stopped;
-            break;
-        case ResourceCheck::Outcome::Passed:
-            break;
-        }
+    using Outcome = ResourceCheck::Outcome;
+    QMap<Outcome, int> count;
+    if (check) {
+        for (const ResourceCheck::File &file : check->files())
+            ++count[file.outcome];
     }
     QStringList parts;
-    if (refused > 0)
+    if (count.value(Outcome::RefusedPath) > 0)
         parts.append(QStringLiteral("文件路径不安全"));
-    if (missing > 0)
+    if (const int missing = count.value(Outcome::Missing))
         parts.append(QStringLiteral("%1 个文件缺失").arg(missing));
-    if (unreadable > 0)
+    if (const int unreadable = count.value(Outcome::Unreadable))
         parts.append(QStringLiteral("%1 个文件无法读取").arg(unreadable));
-    if (differs > 0)
+    if (const int differs = count.value(Outcome::Differs))
         parts.append(QStringLiteral("%1 个文件校验不一致").arg(differs));
-    if (stopped > 0 || parts.isEmpty())
+    if (count.value(Outcome::Stopped) > 0 || parts.isEmpty())
         parts.append(QStringLiteral("检测未完成"));
     return parts.join(QStringLiteral("，"));
 }
