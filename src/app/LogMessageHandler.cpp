@@ -13,12 +13,17 @@ QMutex &logMutex = *new QMutex;
 
 namespace {
 
-void printLine(const QByteArray &bytes, bool flush = true)
+void printLine(const char *text, int size, bool flush = true)
 {
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fwrite(text, 1, size_t(size), stdout);
     std::fputc('\n', stdout);
     if (flush)
         std::fflush(stdout);
+}
+
+void printLine(const QByteArray &bytes)
+{
+    printLine(bytes.constData(), bytes.size());
 }
 
 LogFile &logFile()
@@ -28,16 +33,52 @@ LogFile &logFile()
 }
 
 // The build passes full source paths; the record names the file alone.
-QByteArray fileName(const char *path)
+void appendFileName(QByteArray *record, const char *path)
 {
     if (!path)
-        return QByteArray();
+        return;
     const char *name = path;
-    for (const char *c = path; *c; ++c) {
+    const char *c = path;
+    for (; *c; ++c) {
         if (*c == '/' || *c == '\\')
             name = c + 1;
     }
-    return QByteArray(name);
+    record->append(name, int(c - name));
+}
+
+void appendNumber(QByteArray *record, int number)
+{
+    char digits[12];
+    const int length = std::snprintf(digits, sizeof digits, "%d", number);
+    record->append(digits, length);
+}
+
+// What toUtf8() gives, written straight into the record: a per-file line is mostly paths, and a
+// new array for each would cost as much as the rest of the record.
+void appendUtf8(QByteArray *record, const QString &text)
+{
+    const int start = record->size();
+    record->resize(start + 3 * text.size());
+    char *out = record->data() + start;
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (u < 0x80) {
+            *out++ = char(u);
+        } else if (u < 0x800) {
+            *out++ = char(0xc0 | (u >> 6));
+            *out++ = char(0x80 | (u & 0x3f));
+        } else if (!c.isSurrogate()) {
+            *out++ = char(0xe0 | (u >> 12));
+            *out++ = char(0x80 | ((u >> 6) & 0x3f));
+            *out++ = char(0x80 | (u & 0x3f));
+        } else {
+            // Pairs and strays are rare: Qt's own conversion, with its replacements.
+            record->resize(start);
+            record->append(text.toUtf8());
+            return;
+        }
+    }
+    record->resize(int(out - record->constData()));
 }
 
 // "yyyy-MM-dd hh:mm:ss:zzz" in local time. The date and time of day are formatted once a
@@ -68,11 +109,6 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     QMutexLocker locker(&logMutex);
     const bool defer = LogBatch::isOpen();
 
-    // UTF-8 in the file and on the console, not the system's code page: on Windows that would
-    // turn Chinese names into "?".
-    const QByteArray text = msg.toUtf8();
-    printLine(text, !defer);
-
     // "\n\r[time]%1 %2  Line:%3  \r\nContent:%4", written in one piece. The buffer keeps its
     // memory from one record to the next.
     static QByteArray *const buffer = [] {
@@ -84,17 +120,26 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     record.resize(0);
     record.append("\n\r[");
     appendTime(&record);
-    record.append(']')
-            .append(fileName(context.file))
-            .append(' ')
-            .append(context.function)
-            .append("  Line:")
-            .append(QByteArray::number(context.line))
-            .append("  \r\nContent:")
-            .append(text);
+    record.append(']');
+    appendFileName(&record, context.file);
+    record.append(' ').append(context.function).append("  Line:");
+    appendNumber(&record, context.line);
+    record.append("  \r\nContent:");
+    // UTF-8 in the file and on the console, not the system's code page: on Windows that would
+    // turn Chinese names into "?".
+    const int textStart = record.size();
+    appendUtf8(&record, msg);
+    printLine(record.constData() + textStart, record.size() - textStart, !defer);
 
+    // The path changes only with the run's timestamp.
+    static QString *const pathStamp = new QString;
+    static QString *const path = new QString;
+    if (path->isEmpty() || *pathStamp != runTimestamp) {
+        *pathStamp = runTimestamp;
+        *path = QStringLiteral("log/log%1.log").arg(runTimestamp);
+    }
     QString error;
-    if (!logFile().append(QStringLiteral("log/log%1.log").arg(runTimestamp), record, defer, &error))
+    if (!logFile().append(*path, record, defer, &error))
         printLine(error.toUtf8());
 }
 

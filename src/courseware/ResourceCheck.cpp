@@ -1,5 +1,6 @@
 #include "ResourceCheck.h"
 
+#include "app/LogBatch.h"
 #include "util/DigestCache.h"
 #include "util/FileIdentity.h"
 #include "util/FileReader.h"
@@ -86,6 +87,21 @@ void ResourceCheck::work()
     // files are opened: a look at each file beforehand would cost as much as hashing it.
     for (int i = nextSize++; sizedUpFront && i < checked.size(); i = nextSize++)
         sizeFile(checked[i], FileUtils::fileSize(checked[i].path));
+    bool last = false;
+    {
+        // What the result handler logs goes out in a few large writes, not a write per file.
+        const LogBatch batch;
+        checkFiles();
+        last = --workersLeft == 0;
+        if (last)
+            report(true);
+    }
+    if (last)
+        finish();
+}
+
+void ResourceCheck::checkFiles()
+{
     std::vector<char> buffer;
     int index = next++;
     std::unique_ptr<FileReader> reader(new FileReader);
@@ -118,10 +134,6 @@ void ResourceCheck::work()
         reader = std::move(afterReader);
         isOpen = afterOpen;
         opened = afterOpened;
-    }
-    if (--workersLeft == 0) {
-        report(true);
-        finish();
     }
 }
 

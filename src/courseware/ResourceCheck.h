@@ -82,6 +82,7 @@ private:
     Q_DISABLE_COPY(ResourceCheck)
 
     void work();
+    void checkFiles();
     void sizeFile(File &file, qint64 size);
     void report(bool wait);
     void finish();

@@ -1,7 +1,7 @@
 #include "SafePath.h"
 
 #include <QDir>
-#include <QStringList>
+#include <QStringView>
 
 namespace {
 
@@ -11,10 +11,8 @@ bool isSeparator(QChar c)
 }
 
 // Windows drops trailing dots and blanks from a component, so ".. " or "..." can act as "..".
-bool isParentComponent(const QString &component)
+bool isParentComponent(QStringView component)
 {
-    if (component == QLatin1String(".."))
-        return true;
     int dots = 0;
     for (const QChar c : component) {
         if (c == QLatin1Char('.'))
@@ -26,36 +24,36 @@ bool isParentComponent(const QString &component)
 }
 
 // Names Windows takes for a device in any folder and with any extension: "nul.txt" is NUL.
-bool isDeviceName(const QString &component)
+// Looked at without copying: the check runs for every file of a courseware.
+bool isDeviceName(QStringView component)
 {
     // Every device name has three letters before its digit, "$" or end: most names are ruled out
     // by their length before their letters are looked at.
-    int length = component.indexOf(QLatin1Char('.'));
+    int length = int(component.indexOf(QLatin1Char('.')));
     if (length < 0)
-        length = component.size();
+        length = int(component.size());
     while (length > 0 && component.at(length - 1) == QLatin1Char(' '))
         --length;
     if (length < 3 || length > 7)
         return false;
-    static const QStringList devices {
-            QStringLiteral("CON"),       QStringLiteral("PRN"),       QStringLiteral("AUX"),
-            QStringLiteral("NUL"),       QStringLiteral("CONIN$"),    QStringLiteral("CONOUT$"),
-            QStringLiteral("COM\u00B9"), QStringLiteral("COM\u00B2"), QStringLiteral("COM\u00B3"),
-            QStringLiteral("LPT\u00B9"), QStringLiteral("LPT\u00B2"), QStringLiteral("LPT\u00B3")};
-    QString base = component.section(QLatin1Char('.'), 0, 0);
-    while (base.endsWith(QLatin1Char(' ')))
-        base.chop(1);
+    const QStringView base = component.left(length);
     if (base.size() == 4
         && (base.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)
-            || base.startsWith(QLatin1String("LPT"), Qt::CaseInsensitive))
-        && base.at(3) >= QLatin1Char('1') && base.at(3) <= QLatin1Char('9'))
-        return true;
-    return devices.contains(base, Qt::CaseInsensitive);
+            || base.startsWith(QLatin1String("LPT"), Qt::CaseInsensitive))) {
+        const QChar digit = base.at(3);
+        return (digit >= QLatin1Char('1') && digit <= QLatin1Char('9')) || digit == QChar(0x00B9)
+                || digit == QChar(0x00B2) || digit == QChar(0x00B3);
+    }
+    for (const char *device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+        if (base.compare(QLatin1String(device), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
 }
 
 // Windows turns these into another file: a stream of a file ("a.mp4:hidden"), or a name it
 // strips of its trailing dots and blanks ("x." is "x").
-bool isAnotherFileOnWindows(const QString &component)
+bool isAnotherFileOnWindows(QStringView component)
 {
     if (component.contains(QLatin1Char(':')))
         return true;
@@ -67,9 +65,9 @@ bool isAnotherFileOnWindows(const QString &component)
 
 bool SafePath::isContained(const QString &relative)
 {
-    QString rest = relative;
+    QStringView rest(relative);
     if (!rest.isEmpty() && isSeparator(rest.at(0)))
-        rest.remove(0, 1);
+        rest = rest.mid(1);
 
     if (rest.contains(QChar(0)))
         return false;
@@ -78,14 +76,13 @@ bool SafePath::isContained(const QString &relative)
         return false;
     if (rest.size() >= 2 && rest.at(1) == QLatin1Char(':') && rest.at(0).isLetter())
         return false;
-    if (QDir::isAbsolutePath(rest))
-        return false;
+    // Every other absolute form starts with a ":" (a Qt resource), which no component may hold.
 
-    for (int start = 0; start <= rest.size();) {
-        int end = start;
+    for (qsizetype start = 0; start <= rest.size();) {
+        qsizetype end = start;
         while (end < rest.size() && !isSeparator(rest.at(end)))
             ++end;
-        const QString component = rest.mid(start, end - start);
+        const QStringView component = rest.mid(start, end - start);
         if (isParentComponent(component) || isDeviceName(component)
             || isAnotherFileOnWindows(component))
             return false;

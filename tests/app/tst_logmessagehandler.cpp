@@ -27,6 +27,9 @@ private slots:
     void recordBytes();
     void typesGiveIdenticalRecords();
     void lineBreaksKept();
+    void contentIsUtf8_data();
+    void contentIsUtf8();
+    void newTimestampNewFile();
     void appendsToExistingFile();
     void consoleEcho();
     void logIsAnOrdinaryFile();
@@ -139,6 +142,38 @@ void tst_LogMessageHandler::lineBreaksKept()
 {
     qDebug("one\ntwo\r\nthree");
     QVERIFY(logBytes().endsWith("  \r\nContent:one\ntwo\r\nthree"));
+}
+
+void tst_LogMessageHandler::contentIsUtf8_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("ascii") << QStringLiteral("plain /x/y.png");
+    QTest::newRow("two bytes") << QString::fromUtf8("caf\u00e9 \u07ff");
+    QTest::newRow("three bytes") << QString::fromUtf8("\u0800 课件 \uffff");
+    QTest::newRow("pair") << QString::fromUtf8("a \U0001F600 b");
+    QTest::newRow("stray high") << (QStringLiteral("a") + QChar(0xd83d) + QStringLiteral("b"));
+    QTest::newRow("stray low") << (QStringLiteral("a") + QChar(0xde00));
+}
+
+void tst_LogMessageHandler::contentIsUtf8()
+{
+    QFETCH(QString, text);
+    const QByteArray echo = captureStdout([&] {
+        logMessageHandler(QtDebugMsg, QMessageLogContext("a/b\\c.cpp", -3, "fn", "default"), text);
+    });
+    QCOMPARE(echo, text.toUtf8() + '\n');
+    const QByteArray bytes = logBytes();
+    QVERIFY2(bytes.endsWith("]c.cpp fn  Line:-3  \r\nContent:" + text.toUtf8()), bytes.constData());
+}
+
+void tst_LogMessageHandler::newTimestampNewFile()
+{
+    qDebug("first");
+    runTimestamp = QStringLiteral("20261207081531");
+    qDebug("second");
+    QVERIFY(logBytes().endsWith("Content:second"));
+    runTimestamp = QStringLiteral("20261207081530");
+    QVERIFY(logBytes().endsWith("Content:first"));
 }
 
 void tst_LogMessageHandler::appendsToExistingFile()
