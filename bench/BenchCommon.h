@@ -59,7 +59,8 @@ void letFilesSettle();
 
 // Under `perf record --delay=-1 --control fifo:CTL,ACK` with CORVIN_BENCH_PERF_CTL=CTL and
 // CORVIN_BENCH_PERF_ACK=ACK in the environment: samples are taken only between
-// profileTimed(true) and profileTimed(false), the timed passes, not the set-up.
+// profileTimed(true) and profileTimed(false), the timed passes, not the set-up. With
+// CORVIN_BENCH_CHECK_ONLY set, the small-files section samples a teacher's check alone.
 void profileTimed(bool on);
 
 // The program's console echo goes nowhere while it lives, as for a windowed program.
