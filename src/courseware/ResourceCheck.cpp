@@ -6,6 +6,7 @@
 #include "util/FileReader.h"
 #include "util/FileUtils.h"
 #include "util/Md5.h"
+#include "util/Md5Lanes.h"
 #include "util/SafePath.h"
 
 #include <QThreadPool>
@@ -34,7 +35,38 @@ const int maxFilesSizedUpFront = 1000;
 // Files from this size on are read ahead while the one before is hashed, this much of each.
 const qint64 readAheadFrom = 1024 * 1024;
 const qint64 readAheadBytes = 16 * 1024 * 1024;
+// Files up to this size are read whole and hashed side by side: a small file's hash costs what
+// MD5's chain of additions takes, which running several files at once hides.
+const qint64 laneFileLimit = 64 * 1024;
+
+QString hexText(const unsigned char *digest)
+{
+    static const char digits[] = "0123456789abcdef";
+    QString text(32, Qt::Uninitialized);
+    QChar *out = text.data();
+    for (int i = 0; i < 16; ++i) {
+        *out++ = QLatin1Char(digits[digest[i] >> 4]);
+        *out++ = QLatin1Char(digits[digest[i] & 15]);
+    }
+    return text;
+}
 } // namespace
+
+// Small files read whole, waiting to be hashed together.
+struct ResourceCheck::Lanes
+{
+    struct Waiting
+    {
+        int index = -1;
+        std::vector<char> content;
+        qint64 size = 0;
+        FileIdentity identity;
+        qint64 hashedAt = 0;
+        bool unchanged = false;
+    };
+    Waiting waiting[Md5Lanes::width];
+    int count = 0;
+};
 
 ResourceCheck::~ResourceCheck()
 {
@@ -103,6 +135,7 @@ void ResourceCheck::work()
 void ResourceCheck::checkFiles()
 {
     std::vector<char> buffer;
+    Lanes lanes;
     int index = next++;
     std::unique_ptr<FileReader> reader(new FileReader);
     bool isOpen = false; // whether `reader` holds the file already
@@ -124,17 +157,96 @@ void ResourceCheck::checkFiles()
             if (afterOpened && !following.fromCache)
                 afterReader->readAhead(readAheadBytes);
         }
-        guarded(file, [&] {
-            checkFile(file, *reader, opened, buffer);
-            return true;
-        });
-        fileDone[size_t(index)] = true;
-        report(false);
+        if (streamOrQueue(file, index, opened, *reader, lanes)) {
+            guarded(file, [&] {
+                checkFile(file, *reader, opened, buffer);
+                return true;
+            });
+            fileFinished(index);
+        } else if (lanes.count == Md5Lanes::width) {
+            hashLanes(lanes);
+        }
         index = after;
         reader = std::move(afterReader);
         isOpen = afterOpen;
         opened = afterOpened;
     }
+    hashLanes(lanes);
+}
+
+// True when the file is to be hashed as it is read; false when it waits, read whole, for the
+// lanes, or has its result already.
+bool ResourceCheck::streamOrQueue(File &file, int index, bool opened, FileReader &in, Lanes &lanes)
+{
+    const FileIdentity &identity = in.identity();
+    if (!opened || file.fromCache || !identity.valid || !identity.regularFile
+        || identity.size > laneFileLimit || FileUtils::stopRequested())
+        return true;
+    Lanes::Waiting &lane = lanes.waiting[lanes.count];
+    bool stream = false;
+    const bool handled = guarded(file, [&] {
+        lane.hashedAt = FileIdentity::now();
+        switch (in.readWhole(&lane.content, laneFileLimit, &lane.size)) {
+        case FileReader::Larger:
+            stream = true;
+            return true;
+        case FileReader::Failed:
+            file.digest.clear();
+            judge(file);
+            settle(file, 0);
+            return false;
+        case FileReader::Read:
+            break;
+        }
+        lane.index = index;
+        lane.identity = identity;
+        lane.unchanged = in.unchanged();
+        ++lanes.count;
+        return true;
+    });
+    // A failed read, or one that threw: the file has its result.
+    if (!handled)
+        fileFinished(index);
+    return stream;
+}
+
+void ResourceCheck::hashLanes(Lanes &lanes)
+{
+    if (lanes.count == 0)
+        return;
+    Md5Lanes::Message messages[Md5Lanes::width];
+    for (int l = 0; l < lanes.count; ++l)
+        messages[l] = {lanes.waiting[l].content.data(), lanes.waiting[l].size};
+    unsigned char digests[Md5Lanes::width][16];
+    Md5Lanes::hash(messages, lanes.count, digests);
+    const bool stopping = FileUtils::stopRequested();
+    for (int l = 0; l < lanes.count; ++l) {
+        const Lanes::Waiting &lane = lanes.waiting[l];
+        File &file = checked[lane.index];
+        if (stopping) {
+            file.outcome = Outcome::Stopped;
+        } else {
+            guarded(file, [&] {
+                file.digest = hexText(digests[l]);
+                bytesDone += lane.size;
+                if (progress)
+                    progress(lane.size);
+                if (cache && lane.unchanged)
+                    cache->store(file.path, lane.identity, file.digest, lane.hashedAt);
+                judge(file);
+                settle(file, lane.size);
+                return true;
+            });
+        }
+        fileFinished(lane.index);
+    }
+    lanes.count = 0;
+}
+
+void ResourceCheck::fileFinished(int index)
+{
+    fileDone[size_t(index)] = true;
+    report(false);
 }
 
 // Whoever holds the turn reports every file that is done, in order, while the others go on
@@ -223,12 +335,23 @@ void ResourceCheck::checkFile(File &file, FileReader &in, bool opened, std::vect
             if (cache && !file.digest.isEmpty() && in.unchanged())
                 cache->store(file.path, in.identity(), file.digest, hashedAt);
         }
-        if (file.digest.isEmpty())
-            file.outcome = Outcome::Unreadable;
-        else
-            file.outcome = Md5::sameDigest(file.announced, file.digest) ? Outcome::Passed
-                                                                        : Outcome::Differs;
+        judge(file);
     }
+    settle(file, counted);
+}
+
+void ResourceCheck::judge(File &file)
+{
+    if (file.digest.isEmpty())
+        file.outcome = Outcome::Unreadable;
+    else
+        file.outcome
+                = Md5::sameDigest(file.announced, file.digest) ? Outcome::Passed : Outcome::Differs;
+}
+
+// The bytes not heard as read count as done; a file that could not be read counts as empty.
+void ResourceCheck::settle(File &file, qint64 counted)
+{
     bytesDone += qMax<qint64>(0, file.size - counted);
     if (file.outcome == Outcome::Missing || file.outcome == Outcome::Unreadable) {
         // Counts as empty content: it still passes where the service announced just that.

@@ -81,13 +81,20 @@ public:
 private:
     Q_DISABLE_COPY(ResourceCheck)
 
+    struct Lanes;
+
     void work();
     void checkFiles();
+    bool streamOrQueue(File &file, int index, bool opened, FileReader &in, Lanes &lanes);
+    void hashLanes(Lanes &lanes);
+    void fileFinished(int index);
     void sizeFile(File &file, qint64 size);
     void report(bool wait);
     void finish();
     bool openFile(File &file, FileReader &in);
     void checkFile(File &file, FileReader &in, bool opened, std::vector<char> &buffer);
+    void judge(File &file);
+    void settle(File &file, qint64 counted);
     template<typename F>
     bool guarded(File &file, F step);
 

@@ -33,6 +33,11 @@ public:
     // was requested. `progress` hears each chunk's size; `buffer` is grown to the chunk size.
     QString md5Hex(std::vector<char> *buffer, const std::function<void(qint64)> &progress);
 
+    enum Whole { Read, Larger, Failed };
+    // Reads the whole content to the start of *buffer, *size bytes, when it holds at most
+    // `limit` bytes. Larger: the file is at its start again, for md5Hex. Failed: a read failed.
+    Whole readWhole(std::vector<char> *buffer, qint64 limit, qint64 *size);
+
 private:
     Q_DISABLE_COPY(FileReader)
 

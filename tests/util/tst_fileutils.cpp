@@ -1,3 +1,4 @@
+#include "util/FileReader.h"
 #include "util/FileUtils.h"
 
 #include "TestSupport.h"
@@ -59,6 +60,8 @@ private slots:
     void md5ChunkBoundaries_data();
     void md5ChunkBoundaries();
     void md5FromManyThreads();
+    void readWhole_data();
+    void readWhole();
     void md5LargeSparseFileMatchesMd5sum();
 
 private:
@@ -486,6 +489,47 @@ void tst_FileUtils::md5ChunkBoundaries()
     const QString expected = QString::fromLatin1(
             QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
     QCOMPARE(FileUtils::getFileMd5(file), expected);
+}
+
+void tst_FileUtils::readWhole_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("grown"); // appended after the file was opened
+    QTest::addColumn<int>("result");
+    QTest::newRow("empty") << 0 << 0 << int(FileReader::Read);
+    QTest::newRow("at the limit") << 4096 << 0 << int(FileReader::Read);
+    QTest::newRow("one byte over") << 4097 << 0 << int(FileReader::Larger);
+    QTest::newRow("grew past the limit") << 4000 << 200 << int(FileReader::Larger);
+}
+
+// What does not fit is read again from its start, as a stream.
+void tst_FileUtils::readWhole()
+{
+    QFETCH(int, size);
+    QFETCH(int, grown);
+    QFETCH(int, result);
+    const QByteArray content = QByteArray("0123456789").repeated(1000).left(size);
+    const QByteArray more(grown, 'm');
+    const QString file = path(QStringLiteral("whole.bin"));
+    writeFile(file, content);
+    FileReader reader;
+    QCOMPARE(int(reader.open(file)), int(FileReader::Ok));
+    QFile append(file);
+    QVERIFY(append.open(QIODevice::Append));
+    QCOMPARE(append.write(more), qint64(grown));
+    append.close();
+    std::vector<char> buffer(3, 'z');
+    qint64 read = -1;
+    QCOMPARE(int(reader.readWhole(&buffer, 4096, &read)), result);
+    const QByteArray all = content + more;
+    if (result == FileReader::Read) {
+        QCOMPARE(QByteArray(buffer.data(), int(read)), all);
+    } else {
+        std::vector<char> chunk;
+        QCOMPARE(reader.md5Hex(&chunk, {}),
+                 QString::fromLatin1(
+                         QCryptographicHash::hash(all, QCryptographicHash::Md5).toHex()));
+    }
 }
 
 void tst_FileUtils::md5FromManyThreads()

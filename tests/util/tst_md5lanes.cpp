@@ -1,0 +1,60 @@
+#include "util/Md5Lanes.h"
+
+#include <QCryptographicHash>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <cstring>
+
+class tst_Md5Lanes : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sameAsOneByOne_data();
+    void sameAsOneByOne();
+};
+
+void tst_Md5Lanes::sameAsOneByOne_data()
+{
+    QTest::addColumn<QVector<int>>("sizes");
+    // Around the padding's edges: the length fits the last block up to 55 bytes, needs one more
+    // from 56 on.
+    QTest::newRow("empty") << QVector<int> {0};
+    QTest::newRow("one lane at each edge") << QVector<int> {55};
+    QTest::newRow("two lanes") << QVector<int> {56, 3};
+    QTest::newRow("three lanes, one empty") << QVector<int> {63, 0, 64};
+    QTest::newRow("four equal") << QVector<int> {4096, 4096, 4096, 4096};
+    QTest::newRow("four around a block") << QVector<int> {119, 120, 128, 65};
+    QTest::newRow("lanes end far apart") << QVector<int> {1, 65543, 200, 0};
+    QTest::newRow("longest first") << QVector<int> {70000, 4095, 4097, 12};
+}
+
+void tst_Md5Lanes::sameAsOneByOne()
+{
+    QFETCH(QVector<int>, sizes);
+    QVector<QByteArray> contents;
+    Md5Lanes::Message messages[Md5Lanes::width];
+    for (int l = 0; l < sizes.size(); ++l) {
+        QByteArray bytes(sizes[l], Qt::Uninitialized);
+        for (char &c : bytes)
+            c = char(QRandomGenerator::global()->bounded(256));
+        contents.append(bytes);
+        messages[l].data = contents.last().constData();
+        messages[l].size = bytes.size();
+    }
+    unsigned char digests[Md5Lanes::width][16];
+    std::memset(digests, 0xee, sizeof digests);
+    Md5Lanes::hash(messages, sizes.size(), digests);
+    for (int l = 0; l < sizes.size(); ++l) {
+        const QByteArray got(reinterpret_cast<const char *>(digests[l]), 16);
+        QCOMPARE(got.toHex(),
+                 QCryptographicHash::hash(contents[l], QCryptographicHash::Md5).toHex());
+    }
+    // Lanes not asked for stay untouched.
+    for (int l = sizes.size(); l < Md5Lanes::width; ++l)
+        QCOMPARE(digests[l][0], (unsigned char)0xee);
+}
+
+QTEST_GUILESS_MAIN(tst_Md5Lanes)
+#include "tst_md5lanes.moc"
