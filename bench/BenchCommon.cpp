@@ -1,5 +1,7 @@
 #include "BenchCommon.h"
 
+#include "util/FileUtils.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
@@ -211,6 +213,16 @@ void restoreLog()
 {
     qInstallMessageHandler(previousHandler);
     previousHandler = nullptr;
+}
+
+void removeCopy(const QString &folder)
+{
+    silenceLog();
+    FileUtils::deleteDir(folder);
+    restoreLog();
+#ifdef Q_OS_LINUX
+    ::sync();
+#endif
 }
 
 double mbPerSecond(qint64 bytes, qint64 nanoseconds)

@@ -74,9 +74,7 @@ int runCopy(const QStringList &args)
     double blockedMs = 0;
     for (int round = 0; round < rounds && oursOk && toolOk; ++round) {
         // Each side starts from an emptied target; only one copy is on disk at a time.
-        silenceLog();
-        FileUtils::deleteDir(resourceFolder);
-        restoreLog();
+        removeCopy(resourceFolder);
         // On the pool, as the preparation window runs it, with the GUI thread's loop running.
         ResourceCopy copy(tree.folder, resourceFolder, false, tree.flow, tree.resources);
         QElapsedTimer timer;
@@ -92,9 +90,7 @@ int runCopy(const QStringList &args)
         profileTimed(false);
         blockedMs = qMax(blockedMs, meter.stopMs());
         oursOk = watcher.result() && treeSize(resourceFolder) == expected;
-        silenceLog();
-        FileUtils::deleteDir(resourceFolder);
-        restoreLog();
+        removeCopy(resourceFolder);
 
         timer.restart();
         const int code = QProcess::execute(QStringLiteral("cp"),

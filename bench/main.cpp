@@ -39,7 +39,7 @@ const Bench::Section sections[] = {
         {"small",
          "many small files as a teacher's run meets them, log file included: verification vs "
          "md5sum -P2, copy vs cp -r (--files N, --file-kib KiB, --folders N, --rounds N, --dir "
-         "PATH, --keep)",
+         "PATH, --keep, --deleted-age seconds between a removal and the next copies)",
          &Bench::runSmallFiles},
 };
 
