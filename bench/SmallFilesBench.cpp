@@ -144,7 +144,9 @@ int runSmallFiles(const QStringList &args)
     // the round's end, then left to age: ext4 without a journal skips the inodes deleted in the
     // last 30 to 35 seconds when it makes a file, which makes a copy right after a removal of
     // 20,000 files several times slower, whichever program copies.
-    const int deletedAge = int(optionMiB(args, QStringLiteral("deleted-age"), 36));
+    bool ageGiven = false;
+    const int givenAge = option(args, QStringLiteral("deleted-age")).toInt(&ageGiven);
+    const int deletedAge = ageGiven && givenAge >= 0 ? givenAge : 36;
 
     letFilesSettle();
     // After an earlier section or run, too.

@@ -14,19 +14,24 @@
 
 ResourceCheck::ResourceCheck(const QString &folder, const QVector<ResourceElement> &flow,
                              const QVector<ResourceElement> &resources, DigestCache *cache)
-    : cache(cache)
+    : cache(cache), folder(folder), flow(flow), resources(resources)
 {
-    checked.reserve(flow.size() + resources.size());
-    for (const QVector<ResourceElement> *list : {&flow, &resources}) {
-        for (const ResourceElement &element : *list) {
-            File file;
-            // Never read a file outside the download folder; the element counts as failed.
-            if (!SafePath::join(folder, element.localPath, &file.path))
-                file.outcome = Outcome::RefusedPath;
-            file.announced = element.fileMd5;
-            checked.append(file);
-        }
-    }
+    checked.resize(flow.size() + resources.size());
+    for (int i = 0; i < checked.size(); ++i)
+        checked[i].announced = element(i).fileMd5;
+}
+
+const ResourceElement &ResourceCheck::element(int index) const
+{
+    return index < flow.size() ? flow.at(index) : resources.at(index - flow.size());
+}
+
+// Never read a file outside the download folder; the element counts as failed.
+void ResourceCheck::joinPath(int index)
+{
+    File &file = checked[index];
+    if (!SafePath::join(folder, element(index).localPath, &file.path))
+        file.outcome = Outcome::RefusedPath;
 }
 
 namespace {
@@ -84,6 +89,12 @@ QFuture<void> ResourceCheck::start(QThreadPool *pool, std::function<void()> when
     done.reportStarted();
     const QFuture<void> future = done.future();
     sizedUpFront = checked.size() <= maxFilesSizedUpFront;
+    // Many files are joined to the folder by the worker that takes each, in parallel; a few
+    // are joined here, as sizing them up front needs their paths.
+    if (sizedUpFront) {
+        for (int i = 0; i < checked.size(); ++i)
+            joinPath(i);
+    }
     if (checked.isEmpty()) {
         finish();
         return future;
@@ -142,8 +153,13 @@ void ResourceCheck::checkFiles()
     bool opened = false;
     while (index < checked.size()) {
         File &file = checked[index];
-        if (!isOpen)
-            opened = guarded(file, [&] { return openFile(file, *reader); });
+        if (!isOpen) {
+            opened = guarded(file, [&] {
+                if (!sizedUpFront)
+                    joinPath(index);
+                return openFile(file, *reader);
+            });
+        }
         // The file that follows, when large, is opened now and read ahead by the system while
         // this one is hashed: the disk works meanwhile.
         const int after = next++;

@@ -83,6 +83,8 @@ private:
 
     struct Lanes;
 
+    const ResourceElement &element(int index) const;
+    void joinPath(int index);
     void work();
     void checkFiles();
     bool streamOrQueue(File &file, int index, bool opened, FileReader &in, Lanes &lanes);
@@ -100,6 +102,9 @@ private:
 
     QVector<File> checked;
     DigestCache *cache = nullptr;
+    QString folder;
+    QVector<ResourceElement> flow;
+    QVector<ResourceElement> resources;
     std::function<void(qint64)> progress;
     std::function<void()> whenDone;
     std::function<void(int, int)> results;

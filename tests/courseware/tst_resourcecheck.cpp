@@ -20,6 +20,7 @@ private slots:
     void outcomes_data();
     void outcomes();
     void listOrderAndProgress();
+    void manyFiles();
     void exceptionInTaskFailsOnlyItsFile();
     void stopped();
     void digestText_data();
@@ -124,6 +125,36 @@ void tst_ResourceCheck::listOrderAndProgress()
     QVERIFY(!check.passed());
     QCOMPARE(check.totalBytes(), bytes);
     QCOMPARE(check.doneBytes(), bytes);
+}
+
+// Past a thousand files the workers join each path as they take the file.
+void tst_ResourceCheck::manyFiles()
+{
+    QTemporaryDir temp;
+    const QString folder = temp.path() + QLatin1Char('/');
+    QVector<ResourceElement> resources;
+    for (int i = 0; i < 1200; ++i) {
+        const QByteArray content = QByteArray::number(i);
+        const QString name = QStringLiteral("d%1/%2.txt").arg(i % 7).arg(i);
+        if (i != 700)
+            QVERIFY(writeFile(folder + name, content));
+        resources << elementFor(i == 900 ? QStringLiteral("../x.txt") : name,
+                                md5Hex(i == 1100 ? "other" : content));
+    }
+    ResourceCheck check(folder, {elementFor("d0/0.txt", md5Hex("0"))}, resources);
+    check.run();
+    QCOMPARE(check.files().size(), 1201);
+    using O = ResourceCheck::Outcome;
+    for (int i = 0; i < 1200; ++i) {
+        const ResourceCheck::File &file = check.files().at(i + 1);
+        QCOMPARE(file.path, folder + resources.at(i).localPath);
+        QCOMPARE(file.outcome,
+                 i == 700            ? O::Missing
+                         : i == 900  ? O::RefusedPath
+                         : i == 1100 ? O::Differs
+                                     : O::Passed);
+    }
+    QCOMPARE(check.files().first().outcome, O::Passed);
 }
 
 // Out of memory for the read buffer, or anything else thrown inside a task, fails that one file;
