@@ -128,8 +128,19 @@ void ResourceCheck::work()
     // With a few files (large video, typically), their sizes first, so that the progress has its
     // whole before any file is read. A web-style courseware of many small files is sized as its
     // files are opened: a look at each file beforehand would cost as much as hashing it.
-    for (int i = nextSize++; sizedUpFront && i < checked.size(); i = nextSize++)
-        sizeFile(checked[i], FileUtils::fileSize(checked[i].path));
+    if (sizedUpFront) {
+        for (int i = nextSize++; i < checked.size(); i = nextSize++) {
+            sizeFile(checked[i], FileUtils::fileSize(checked[i].path));
+            if (filesSized == checked.size()) {
+                QMutexLocker locker(&sizingMutex);
+                allSized.wakeAll();
+            }
+        }
+        // A file still being sized by another worker is not read before its size is known.
+        QMutexLocker locker(&sizingMutex);
+        while (filesSized < checked.size())
+            allSized.wait(&sizingMutex);
+    }
     bool last = false;
     {
         // What the result handler logs goes out in a few large writes, not a write per file.

@@ -8,6 +8,7 @@
 #include <QMutex>
 #include <QString>
 #include <QVector>
+#include <QWaitCondition>
 
 #include <atomic>
 #include <functional>
@@ -110,6 +111,8 @@ private:
     std::function<void(int, int)> results;
     std::unique_ptr<std::atomic<bool>[]> fileDone;
     QMutex reportMutex;
+    QMutex sizingMutex;
+    QWaitCondition allSized;
     int reported = 0; // files handed to `results`, under reportMutex
     std::atomic<int> nextSize {0};
     std::atomic<int> next {0};
