@@ -12,6 +12,8 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
+#include <cstring>
+
 ResourceCheck::ResourceCheck(const QString &folder, const QVector<ResourceElement> &flow,
                              const QVector<ResourceElement> &resources, DigestCache *cache)
     : cache(cache), folder(folder), flow(flow), resources(resources)
@@ -43,6 +45,9 @@ const qint64 readAheadBytes = 16 * 1024 * 1024;
 // Files up to this size are read whole and hashed side by side: a small file's hash costs what
 // MD5's chain of additions takes, which running several files at once hides.
 const qint64 laneFileLimit = 64 * 1024;
+// Larger files are hashed side by side too, each read this much at a time: the lanes' chunks
+// together stay in the processor's cache.
+const qint64 streamChunk = 128 * 1024;
 
 QString hexText(const unsigned char *digest)
 {
@@ -70,6 +75,24 @@ struct ResourceCheck::Lanes
         bool unchanged = false;
     };
     Waiting waiting[Md5Lanes::width];
+    int count = 0;
+};
+
+// Large files read in chunks and hashed side by side, a lane each.
+struct ResourceCheck::Streams
+{
+    struct Stream
+    {
+        int index = -1; // -1: the lane is free
+        std::unique_ptr<FileReader> reader;
+        std::vector<char> buffer; // read, not hashed yet, from its start
+        qint64 pending = 0;
+        qint64 read = 0;
+        qint64 hashedAt = 0;
+        bool atEnd = false;
+    };
+    Stream lanes[Md5Lanes::width];
+    Md5Lanes::Stream md5;
     int count = 0;
 };
 
@@ -158,6 +181,7 @@ void ResourceCheck::checkFiles()
 {
     std::vector<char> buffer;
     Lanes lanes;
+    Streams streams;
     int index = next++;
     std::unique_ptr<FileReader> reader(new FileReader);
     bool isOpen = false; // whether `reader` holds the file already
@@ -165,6 +189,9 @@ void ResourceCheck::checkFiles()
     while (index < checked.size()) {
         File &file = checked[index];
         if (!isOpen) {
+            // The large files that wait are done first: opening this one may take long (a pipe
+            // waits for its writer).
+            hashStreams(streams, true);
             opened = guarded(file, [&] {
                 if (!sizedUpFront)
                     joinPath(index);
@@ -185,11 +212,18 @@ void ResourceCheck::checkFiles()
                 afterReader->readAhead(readAheadBytes);
         }
         if (streamOrQueue(file, index, opened, *reader, lanes)) {
-            guarded(file, [&] {
-                checkFile(file, *reader, opened, buffer);
-                return true;
-            });
-            fileFinished(index);
+            // Side by side with the large files that follow, opened ahead; alone, a file goes
+            // through Md5, which is faster for one.
+            if ((afterOpen || streams.count > 0)
+                && joinStreams(file, index, opened, reader, streams)) {
+                hashStreams(streams, false);
+            } else {
+                guarded(file, [&] {
+                    checkFile(file, *reader, opened, buffer);
+                    return true;
+                });
+                fileFinished(index);
+            }
         } else if (lanes.count == Md5Lanes::width) {
             hashLanes(lanes);
         }
@@ -199,6 +233,7 @@ void ResourceCheck::checkFiles()
         opened = afterOpened;
     }
     hashLanes(lanes);
+    hashStreams(streams, true);
 }
 
 // True when the file is to be hashed as it is read; false when it waits, read whole, for the
@@ -268,6 +303,119 @@ void ResourceCheck::hashLanes(Lanes &lanes)
         fileFinished(lane.index);
     }
     lanes.count = 0;
+}
+
+// A file to be read and hashed goes into a free lane of the streams, with its reader.
+bool ResourceCheck::joinStreams(const File &file, int index, bool opened,
+                                std::unique_ptr<FileReader> &reader, Streams &streams)
+{
+    if (!opened || file.fromCache || !reader->identity().regularFile || FileUtils::stopRequested())
+        return false;
+    int lane = 0;
+    while (streams.lanes[lane].index >= 0)
+        ++lane;
+    Streams::Stream &stream = streams.lanes[lane];
+    stream.index = index;
+    stream.reader = std::move(reader);
+    stream.hashedAt = FileIdentity::now();
+    streams.md5.restart(lane);
+    ++streams.count;
+    return true;
+}
+
+// Until a lane is free (every lane's file done, with `all`): each file's next chunk read, then as
+// many blocks of each hashed together as every lane has.
+void ResourceCheck::hashStreams(Streams &streams, bool all)
+{
+    while (streams.count > 0 && (all || streams.count == Md5Lanes::width)) {
+        const bool stopping = FileUtils::stopRequested();
+        for (int l = 0; l < Md5Lanes::width; ++l) {
+            Streams::Stream &stream = streams.lanes[l];
+            if (stream.index < 0)
+                continue;
+            File &file = checked[stream.index];
+            if (stopping) {
+                file.outcome = Outcome::Stopped;
+                endStream(streams, l);
+                continue;
+            }
+            const bool reading = guarded(file, [&] {
+                if (stream.atEnd || stream.pending == streamChunk)
+                    return true;
+                stream.buffer.resize(size_t(streamChunk));
+                const qint64 wanted = streamChunk - stream.pending;
+                const qint64 got
+                        = stream.reader->read(stream.buffer.data() + stream.pending, wanted);
+                if (got < 0) {
+                    file.digest.clear();
+                    judge(file);
+                    settle(file, stream.read);
+                    return false;
+                }
+                stream.atEnd = got < wanted;
+                stream.pending += got;
+                stream.read += got;
+                bytesDone += got;
+                if (progress)
+                    progress(got);
+                return true;
+            });
+            if (!reading) {
+                endStream(streams, l);
+            } else if (stream.atEnd && stream.pending < 64) {
+                // What is left is less than a block: the file's digest.
+                guarded(file, [&] {
+                    unsigned char digest[16];
+                    streams.md5.finish(l, stream.buffer.data(), stream.pending, stream.read,
+                                       digest);
+                    file.digest = hexText(digest);
+                    if (cache && stream.reader->unchanged())
+                        cache->store(file.path, stream.reader->identity(), file.digest,
+                                     stream.hashedAt);
+                    judge(file);
+                    settle(file, stream.read);
+                    return true;
+                });
+                endStream(streams, l);
+            }
+        }
+        if (streams.count == 0)
+            break;
+        qint64 blocks = streamChunk / 64;
+        const char *some = nullptr;
+        for (const Streams::Stream &stream : streams.lanes) {
+            if (stream.index >= 0) {
+                blocks = qMin(blocks, stream.pending / 64);
+                some = stream.buffer.data();
+            }
+        }
+        const char *data[Md5Lanes::width];
+        for (int l = 0; l < Md5Lanes::width; ++l)
+            data[l] = streams.lanes[l].index >= 0 ? streams.lanes[l].buffer.data() : some;
+        streams.md5.add(data, blocks);
+        for (Streams::Stream &stream : streams.lanes) {
+            if (stream.index < 0)
+                continue;
+            // Only next to a file's end does a lane keep some of its chunk for the next round.
+            stream.pending -= blocks * 64;
+            if (stream.pending > 0)
+                std::memmove(stream.buffer.data(), stream.buffer.data() + blocks * 64,
+                             size_t(stream.pending));
+        }
+    }
+}
+
+void ResourceCheck::endStream(Streams &streams, int lane)
+{
+    Streams::Stream &stream = streams.lanes[lane];
+    const int index = stream.index;
+    stream.index = -1;
+    stream.reader.reset();
+    stream.pending = 0;
+    stream.read = 0;
+    stream.atEnd = false;
+    --streams.count;
+    fileFinished(index);
 }
 
 void ResourceCheck::fileFinished(int index)

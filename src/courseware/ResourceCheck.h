@@ -83,6 +83,7 @@ private:
     Q_DISABLE_COPY(ResourceCheck)
 
     struct Lanes;
+    struct Streams;
 
     const ResourceElement &element(int index) const;
     void joinPath(int index);
@@ -90,6 +91,10 @@ private:
     void checkFiles();
     bool streamOrQueue(File &file, int index, bool opened, FileReader &in, Lanes &lanes);
     void hashLanes(Lanes &lanes);
+    bool joinStreams(const File &file, int index, bool opened, std::unique_ptr<FileReader> &reader,
+                     Streams &streams);
+    void hashStreams(Streams &streams, bool all);
+    void endStream(Streams &streams, int lane);
     void fileFinished(int index);
     void sizeFile(File &file, qint64 size);
     void report(bool wait);

@@ -33,6 +33,9 @@ public:
     // was requested. `progress` hears each chunk's size; `buffer` is grown to the chunk size.
     QString md5Hex(std::vector<char> *buffer, const std::function<void(qint64)> &progress);
 
+    // Up to `size` bytes of the file, fewer only at its end; -1 when a read fails.
+    qint64 read(char *data, qint64 size);
+
     enum Whole { Read, Larger, Failed };
     // Reads the whole content to the start of *buffer, *size bytes, when it holds at most
     // `limit` bytes. Larger: the file is at its start again, for md5Hex. Failed: a read failed.
@@ -40,6 +43,8 @@ public:
 
 private:
     Q_DISABLE_COPY(FileReader)
+
+    bool rewind();
 
     FileIdentity opened;
     int fd = -1;

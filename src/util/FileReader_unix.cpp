@@ -78,28 +78,25 @@ QString FileReader::md5Hex(std::vector<char> *buffer, const std::function<void(q
     return QString::fromLatin1(md5.result().toHex());
 }
 
-FileReader::Whole FileReader::readWhole(std::vector<char> *buffer, qint64 limit, qint64 *size)
+qint64 FileReader::read(char *data, qint64 size)
 {
-    // One byte more than the limit tells a file that grew past it since it was opened. The
-    // buffer only grows: clearing it anew for each small file would cost more than reading.
-    const size_t room = size_t(limit) + 1;
-    if (buffer->size() < room)
-        buffer->resize(room);
-    size_t have = 0;
-    while (have < room) {
-        const size_t wanted = room - have;
-        const ssize_t got = ::read(fd, buffer->data() + have, wanted);
+    qint64 have = 0;
+    while (have < size) {
+        const qint64 wanted = size - have;
+        const ssize_t got = ::read(fd, data + have, size_t(wanted));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            return Failed;
-        have += size_t(got);
+            return -1;
+        have += got;
         // A regular file reads short only at its end, as in md5Hex.
-        if (got == 0 || (opened.regularFile && size_t(got) < wanted))
+        if (got == 0 || (opened.regularFile && got < wanted))
             break;
     }
-    if (have > size_t(limit))
-        return ::lseek(fd, 0, SEEK_SET) == 0 ? Larger : Failed;
-    *size = qint64(have);
-    return Read;
+    return have;
+}
+
+bool FileReader::rewind()
+{
+    return ::lseek(fd, 0, SEEK_SET) == 0;
 }

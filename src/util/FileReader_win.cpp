@@ -37,26 +37,23 @@ QString FileReader::md5Hex(std::vector<char> *buffer, const std::function<void(q
     return FileUtils::md5Hex(file, progress, buffer);
 }
 
-FileReader::Whole FileReader::readWhole(std::vector<char> *buffer, qint64 limit, qint64 *size)
+qint64 FileReader::read(char *data, qint64 size)
 {
-    // One byte more than the limit tells a file that grew past it since it was opened. The
-    // buffer only grows: clearing it anew for each small file would cost more than reading.
-    const size_t room = size_t(limit) + 1;
-    if (buffer->size() < room)
-        buffer->resize(room);
     qint64 have = 0;
-    while (have < qint64(room)) {
-        const qint64 wanted = qint64(room) - have;
-        const qint64 got = file->read(buffer->data() + have, wanted);
+    while (have < size) {
+        const qint64 wanted = size - have;
+        const qint64 got = file->read(data + have, wanted);
         if (got < 0)
-            return Failed;
+            return -1;
         have += got;
         // A regular file reads short only at its end.
         if (got == 0 || (opened.regularFile && got < wanted))
             break;
     }
-    if (have > limit)
-        return file->seek(0) ? Larger : Failed;
-    *size = have;
-    return Read;
+    return have;
+}
+
+bool FileReader::rewind()
+{
+    return file->seek(0);
 }

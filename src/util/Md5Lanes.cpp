@@ -122,7 +122,8 @@ inline void rounds(typename O::V state[4], const typename O::V x[16])
 class Blocks
 {
 public:
-    explicit Blocks(const Md5Lanes::Message &message) : data(message.data)
+    // `total`: the whole message's length, when this is only its end.
+    explicit Blocks(const Md5Lanes::Message &message, qint64 total = -1) : data(message.data)
     {
         whole = message.size / 64;
         const int rest = int(message.size % 64);
@@ -131,7 +132,7 @@ public:
             std::memcpy(tail, data + whole * 64, size_t(rest));
         tail[rest] = char(0x80);
         const int lengthAt = rest < 56 ? 56 : 120;
-        qToLittleEndian<quint64>(quint64(message.size) * 8, tail + lengthAt);
+        qToLittleEndian<quint64>(quint64(total < 0 ? message.size : total) * 8, tail + lengthAt);
         count = whole + (rest < 56 ? 1 : 2);
     }
 
@@ -154,21 +155,48 @@ void digestOf(const quint32 state[4], unsigned char *digest)
         qToLittleEndian<quint32>(state[w], digest + 4 * w);
 }
 
-void hashOne(const Md5Lanes::Message &message, unsigned char *digest)
+void addOne(quint32 state[4], const char *block)
 {
-    const Blocks blocks(message);
-    quint32 state[4] = {initial[0], initial[1], initial[2], initial[3]};
     quint32 x[16];
-    for (qint64 n = 0; n < blocks.size(); ++n) {
-        const char *block = blocks.block(n);
-        for (int k = 0; k < 16; ++k)
-            x[k] = qFromLittleEndian<quint32>(block + 4 * k);
-        rounds<ScalarWords>(state, x);
-    }
+    for (int k = 0; k < 16; ++k)
+        x[k] = qFromLittleEndian<quint32>(block + 4 * k);
+    rounds<ScalarWords>(state, x);
+}
+
+// The blocks of a message's end into a state that holds its beginning, then the digest.
+void finishOne(quint32 state[4], const Blocks &blocks, unsigned char *digest)
+{
+    for (qint64 n = 0; n < blocks.size(); ++n)
+        addOne(state, blocks.block(n));
     digestOf(state, digest);
 }
 
+void hashOne(const Md5Lanes::Message &message, unsigned char *digest)
+{
+    quint32 state[4] = {initial[0], initial[1], initial[2], initial[3]};
+    finishOne(state, Blocks(message), digest);
+}
+
 #ifdef CORVIN_MD5_SSE2
+// Word k of every lane's block into x[k], lane l in element l.
+inline void loadBlocks(const char *const (&block)[Md5Lanes::width], __m128i x[16])
+{
+    for (int q = 0; q < 4; ++q) {
+        const __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block[0] + 16 * q));
+        const __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block[1] + 16 * q));
+        const __m128i r2 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block[2] + 16 * q));
+        const __m128i r3 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block[3] + 16 * q));
+        const __m128i low01 = _mm_unpacklo_epi32(r0, r1);
+        const __m128i low23 = _mm_unpacklo_epi32(r2, r3);
+        const __m128i high01 = _mm_unpackhi_epi32(r0, r1);
+        const __m128i high23 = _mm_unpackhi_epi32(r2, r3);
+        x[4 * q] = _mm_unpacklo_epi64(low01, low23);
+        x[4 * q + 1] = _mm_unpackhi_epi64(low01, low23);
+        x[4 * q + 2] = _mm_unpacklo_epi64(high01, high23);
+        x[4 * q + 3] = _mm_unpackhi_epi64(high01, high23);
+    }
+}
+
 // Lane l of every vector is message l; a lane whose message has ended hashes zeros, and its
 // state was taken when its last block was done.
 void hashLanes(const Md5Lanes::Message *messages, int count, unsigned char (*digests)[16])
@@ -188,24 +216,7 @@ void hashLanes(const Md5Lanes::Message *messages, int count, unsigned char (*dig
         const char *block[Md5Lanes::width];
         for (int l = 0; l < Md5Lanes::width; ++l)
             block[l] = n < blocks[l].size() ? blocks[l].block(n) : zeros;
-        for (int q = 0; q < 4; ++q) {
-            const __m128i r0
-                    = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block[0] + 16 * q));
-            const __m128i r1
-                    = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block[1] + 16 * q));
-            const __m128i r2
-                    = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block[2] + 16 * q));
-            const __m128i r3
-                    = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block[3] + 16 * q));
-            const __m128i low01 = _mm_unpacklo_epi32(r0, r1);
-            const __m128i low23 = _mm_unpacklo_epi32(r2, r3);
-            const __m128i high01 = _mm_unpackhi_epi32(r0, r1);
-            const __m128i high23 = _mm_unpackhi_epi32(r2, r3);
-            x[4 * q] = _mm_unpacklo_epi64(low01, low23);
-            x[4 * q + 1] = _mm_unpackhi_epi64(low01, low23);
-            x[4 * q + 2] = _mm_unpacklo_epi64(high01, high23);
-            x[4 * q + 3] = _mm_unpackhi_epi64(high01, high23);
-        }
+        loadBlocks(block, x);
         rounds<VectorWords>(state, x);
         for (int l = 0; l < count; ++l) {
             if (blocks[l].size() != n + 1)
@@ -244,4 +255,49 @@ void Md5Lanes::hash(const Message *messages, int count, unsigned char (*digests)
 #endif
     for (int l = 0; l < count; ++l)
         hashOne(messages[l], digests[l]);
+}
+
+Md5Lanes::Stream::Stream()
+{
+    for (int l = 0; l < width; ++l)
+        restart(l);
+}
+
+void Md5Lanes::Stream::restart(int lane)
+{
+    for (int w = 0; w < 4; ++w)
+        words[w][lane] = initial[w];
+}
+
+void Md5Lanes::Stream::add(const char *const (&data)[width], qint64 blocks)
+{
+#ifdef CORVIN_MD5_SSE2
+    __m128i state[4];
+    for (int w = 0; w < 4; ++w)
+        state[w] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(words[w]));
+    __m128i x[16];
+    for (qint64 n = 0; n < blocks; ++n) {
+        const char *const block[width]
+                = {data[0] + n * 64, data[1] + n * 64, data[2] + n * 64, data[3] + n * 64};
+        loadBlocks(block, x);
+        rounds<VectorWords>(state, x);
+    }
+    for (int w = 0; w < 4; ++w)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(words[w]), state[w]);
+#else
+    for (int l = 0; l < width; ++l) {
+        quint32 state[4] = {words[0][l], words[1][l], words[2][l], words[3][l]};
+        for (qint64 n = 0; n < blocks; ++n)
+            addOne(state, data[l] + n * 64);
+        for (int w = 0; w < 4; ++w)
+            words[w][l] = state[w];
+    }
+#endif
+}
+
+void Md5Lanes::Stream::finish(int lane, const char *rest, qint64 size, qint64 total,
+                              unsigned char digest[16]) const
+{
+    quint32 state[4] = {words[0][lane], words[1][lane], words[2][lane], words[3][lane]};
+    finishOne(state, Blocks({rest, size}, total), digest);
 }

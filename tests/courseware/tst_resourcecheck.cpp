@@ -19,6 +19,7 @@ class tst_ResourceCheck : public QObject
 private slots:
     void outcomes_data();
     void outcomes();
+    void listOrderAndProgress_data();
     void listOrderAndProgress();
     void manyFiles();
     void exceptionInTaskFailsOnlyItsFile();
@@ -99,16 +100,30 @@ void tst_ResourceCheck::outcomes()
     QCOMPARE(check.passed(), outcome == int(ResourceCheck::Outcome::Passed));
 }
 
+void tst_ResourceCheck::listOrderAndProgress_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("step");
+    QTest::newRow("small and middling") << 40 << 1000 << 5000;
+    // Hashed side by side, ending at different blocks and lengths within a block.
+    QTest::newRow("large") << 11 << (1 << 20) + 3 << 150001;
+}
+
 // Every file is read, also after a mismatch, and its result stands where the lists name it.
 void tst_ResourceCheck::listOrderAndProgress()
 {
+    QFETCH(int, count);
+    QFETCH(int, first);
+    QFETCH(int, step);
     QTemporaryDir temp;
     const QString folder = temp.path() + QLatin1Char('/');
     QVector<ResourceElement> flow;
     QVector<ResourceElement> resources;
     qint64 bytes = 0;
-    for (int i = 0; i < 40; ++i) {
-        const QByteArray content(1000 + i * 5000, char('a' + i % 26));
+    for (int i = 0; i < count; ++i) {
+        QByteArray content(first + i * step, char('a' + i % 26));
+        content[i] = '!';
         const QString name = QStringLiteral("f%1.bin").arg(i);
         QVERIFY(writeFile(folder + name, content));
         bytes += content.size();
@@ -116,8 +131,8 @@ void tst_ResourceCheck::listOrderAndProgress()
     }
     ResourceCheck check(folder, flow, resources);
     check.run();
-    QCOMPARE(check.files().size(), 40);
-    for (int i = 0; i < 40; ++i) {
+    QCOMPARE(check.files().size(), count);
+    for (int i = 0; i < count; ++i) {
         QCOMPARE(check.files().at(i).path, folder + QStringLiteral("f%1.bin").arg(i));
         QCOMPARE(check.files().at(i).outcome,
                  i == 1 ? ResourceCheck::Outcome::Differs : ResourceCheck::Outcome::Passed);

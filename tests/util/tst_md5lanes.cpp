@@ -13,6 +13,8 @@ class tst_Md5Lanes : public QObject
 private slots:
     void sameAsOneByOne_data();
     void sameAsOneByOne();
+    void streamSameAsOneByOne_data() { sameAsOneByOne_data(); }
+    void streamSameAsOneByOne();
 };
 
 void tst_Md5Lanes::sameAsOneByOne_data()
@@ -54,6 +56,58 @@ void tst_Md5Lanes::sameAsOneByOne()
     // Lanes not asked for stay untouched.
     for (int l = sizes.size(); l < Md5Lanes::width; ++l)
         QCOMPARE(digests[l][0], (unsigned char)0xee);
+}
+
+// Each lane fed a few blocks at a time, finished when less than a block is left, then started
+// again with a second message while the others go on.
+void tst_Md5Lanes::streamSameAsOneByOne()
+{
+    QFETCH(QVector<int>, sizes);
+    QVector<QByteArray> messages;
+    for (int size : sizes + sizes) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (char &c : bytes)
+            c = char(QRandomGenerator::global()->bounded(256));
+        messages.append(bytes);
+    }
+    Md5Lanes::Stream stream;
+    int message[Md5Lanes::width];
+    qint64 done[Md5Lanes::width] = {};
+    for (int l = 0; l < Md5Lanes::width; ++l)
+        message[l] = l < sizes.size() ? l : -1;
+    for (;;) {
+        qint64 blocks = 3;
+        const char *data[Md5Lanes::width];
+        for (int l = 0; l < Md5Lanes::width; ++l) {
+            if (message[l] < 0)
+                continue;
+            const QByteArray &bytes = messages[message[l]];
+            if (bytes.size() - done[l] < 64) {
+                unsigned char digest[16];
+                stream.finish(l, bytes.constData() + done[l], bytes.size() - done[l], bytes.size(),
+                              digest);
+                QCOMPARE(QByteArray(reinterpret_cast<const char *>(digest), 16).toHex(),
+                         QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+                message[l] = message[l] < sizes.size() ? message[l] + sizes.size() : -1;
+                done[l] = 0;
+                stream.restart(l);
+            }
+        }
+        const char *some = nullptr;
+        for (int l = 0; l < Md5Lanes::width; ++l) {
+            if (message[l] >= 0) {
+                blocks = qMin(blocks, (messages[message[l]].size() - done[l]) / 64);
+                some = messages[message[l]].constData() + done[l];
+            }
+        }
+        if (!some)
+            break;
+        for (int l = 0; l < Md5Lanes::width; ++l)
+            data[l] = message[l] >= 0 ? messages[message[l]].constData() + done[l] : some;
+        stream.add(data, blocks);
+        for (int l = 0; l < Md5Lanes::width; ++l)
+            done[l] += message[l] >= 0 ? blocks * 64 : 0;
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_Md5Lanes)
