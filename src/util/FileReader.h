@@ -44,6 +44,8 @@ public:
 private:
     Q_DISABLE_COPY(FileReader)
 
+    // One read of the system's: up to `size` bytes, 0 at the end, -1 on failure.
+    qint64 readSome(char *data, qint64 size);
     bool rewind();
 
     FileIdentity opened;

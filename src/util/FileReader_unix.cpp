@@ -78,22 +78,13 @@ QString FileReader::md5Hex(std::vector<char> *buffer, const std::function<void(q
     return QString::fromLatin1(md5.result().toHex());
 }
 
-qint64 FileReader::read(char *data, qint64 size)
+qint64 FileReader::readSome(char *data, qint64 size)
 {
-    qint64 have = 0;
-    while (have < size) {
-        const qint64 wanted = size - have;
-        const ssize_t got = ::read(fd, data + have, size_t(wanted));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return -1;
-        have += got;
-        // A regular file reads short only at its end, as in md5Hex.
-        if (got == 0 || (opened.regularFile && got < wanted))
-            break;
+    for (;;) {
+        const ssize_t got = ::read(fd, data, size_t(size));
+        if (got >= 0 || errno != EINTR)
+            return got;
     }
-    return have;
 }
 
 bool FileReader::rewind()

@@ -37,20 +37,9 @@ QString FileReader::md5Hex(std::vector<char> *buffer, const std::function<void(q
     return FileUtils::md5Hex(file, progress, buffer);
 }
 
-qint64 FileReader::read(char *data, qint64 size)
+qint64 FileReader::readSome(char *data, qint64 size)
 {
-    qint64 have = 0;
-    while (have < size) {
-        const qint64 wanted = size - have;
-        const qint64 got = file->read(data + have, wanted);
-        if (got < 0)
-            return -1;
-        have += got;
-        // A regular file reads short only at its end.
-        if (got == 0 || (opened.regularFile && got < wanted))
-            break;
-    }
-    return have;
+    return file->read(data, size);
 }
 
 bool FileReader::rewind()
