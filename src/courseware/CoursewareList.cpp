@@ -26,7 +26,7 @@ CoursewareList::~CoursewareList()
 void CoursewareList::on_get_coursewarelist(QString &body)
 {
     // A failed request; the selection window tells the teacher itself.
-    if (body.isEmpty())
+    if (ServiceRequest::outcomeOf(sender(), body).tellsFailure(body))
         return;
 
     QJsonObject reply;

@@ -86,6 +86,9 @@ void CoursewareResource::on_CoursewareResource_2(QString body)
     }
 
     parsed = ready;
+    const RequestOutcome outcome = ServiceRequest::outcomeOf(sender(), body);
+    if (outcome.tellsFailure(body))
+        requestFailure = outcome.message();
     if (ready)
         qDebug() << "课件资源解析成功";
     else
@@ -228,10 +231,12 @@ namespace {
 
 // The reason a teacher reads for a courseware that is not offered: every kind of fault its
 // files show, each kind once.
-QString failureSummary(bool parsed, const ResourceCheck *check)
+QString failureSummary(bool parsed, const QString &requestFailure, const ResourceCheck *check)
 {
     if (!parsed)
-        return QStringLiteral("资源列表获取失败");
+        return requestFailure.isEmpty()
+                ? QStringLiteral("资源列表获取失败")
+                : QStringLiteral("资源列表获取失败（%1）").arg(requestFailure);
     using Outcome = ResourceCheck::Outcome;
     QMap<Outcome, int> count;
     if (check) {
@@ -257,7 +262,7 @@ QString failureSummary(bool parsed, const ResourceCheck *check)
 void CoursewareResource::on_CheckMD5Finished()
 {
     // The check has ended: its results are final and read here on the GUI thread only.
-    failure = ready ? QString() : failureSummary(parsed, fileCheck.get());
+    failure = ready ? QString() : failureSummary(parsed, requestFailure, fileCheck.get());
     emit CoursewareResourceStatChanged(ready);
 }
 

@@ -73,6 +73,8 @@ private:
 
     bool checkStarted = false;
     bool parsed = false;
+    // Why the resource-list request failed, in the teacher's words; empty when it did not.
+    QString requestFailure;
     QString failure;
     CopyFailure lastCopyFailure;
     bool useCache = true;

@@ -118,12 +118,13 @@ CoursewareSelect::~CoursewareSelect()
 
 void CoursewareSelect::checkListReply(QString &body)
 {
-    // An empty body is a failed request (network error or time-out): the list will never
-    // report, so waiting on would leave the teacher without any hint.
-    if (!body.isEmpty())
+    // A failed request: the list will never report, so waiting on would leave the teacher
+    // without any hint.
+    const RequestOutcome outcome = ServiceRequest::outcomeOf(sender(), body);
+    if (!outcome.tellsFailure(body))
         return;
     checkEnded();
-    ui->error_tip->setText(QStringLiteral("课件列表获取失败，请检查网络后重新检测"));
+    ui->error_tip->setText(QStringLiteral("课件列表获取失败：") + outcome.message());
     ui->pushButton->setEnabled(false);
 }
 

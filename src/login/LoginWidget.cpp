@@ -70,9 +70,9 @@ void LoginWidget::on_login(QString body)
     QJsonObject reply;
     if (!ServiceRequest::parseReply(body, &reply)) {
         ui->pushButton->setEnabled(true);
-        // An empty reply means the request itself failed; a cleared label would tell nothing. The
-        // label is narrow, so the text is short.
-        ui->error_tip->setText(body.isEmpty() ? QStringLiteral("网络连接失败") : body);
+        // A web page (a portal's, a proxy's, a gateway's) or nothing at all: the cause, never the
+        // page's markup.
+        ui->error_tip->setText(ServiceRequest::outcomeOf(sender(), body).shownText(body));
         return;
     }
     if (!reply.contains(QLatin1String("code"))) {
@@ -120,8 +120,10 @@ void LoginWidget::on_check_lesson(QString body)
         QMessageBox::information(this, QStringLiteral("提示"),
                                  QStringLiteral("未检测到相关课程，请确认渠道等相关信息"),
                                  QMessageBox::Ok, QMessageBox::NoButton);
-    } else if (body.isEmpty()) {
-        ui->error_tip->setText(QStringLiteral("课程查询失败"));
+    } else {
+        const RequestOutcome outcome = ServiceRequest::outcomeOf(sender(), body);
+        if (outcome.tellsFailure(body))
+            ui->error_tip->setText(QStringLiteral("课程查询失败：") + outcome.message());
     }
     ui->pushButton->setEnabled(true);
 }

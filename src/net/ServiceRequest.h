@@ -29,6 +29,10 @@ public:
     // A reply text read as a JSON object; false for anything else (empty, plain text, an array).
     static bool parseReply(const QString &body, QJsonObject *object);
 
+    // What became of the request whose onResponse a receiver is handling (its sender()); a
+    // receiver called directly, without a request, gets what the text alone tells.
+    static RequestOutcome outcomeOf(const QObject *sender, const QString &body);
+
     ServiceRequest() = delete;
 };
 

@@ -1,10 +1,14 @@
 #include "SimpleHttpPost.h"
 
 #include "LogMask.h"
+#include "ProxyLogin.h"
 
+#include <QAuthenticator>
 #include <QDebug>
 #include <QMetaEnum>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
@@ -23,6 +27,20 @@ QByteArray errorText(QNetworkReply::NetworkError code)
     const char *key = meta.valueToKey(code);
     return QByteArray(meta.scope()) + "::" + meta.name() + '('
             + (key ? QByteArray(key) : QByteArray::number(int(code))) + ')';
+}
+
+// The proxy a request to url takes, as the log names it: never with its credentials.
+QString proxyFor(const QUrl &url)
+{
+    const QList<QNetworkProxy> proxies
+            = QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url));
+    for (const QNetworkProxy &proxy : proxies) {
+        if (proxy.type() == QNetworkProxy::HttpProxy || proxy.type() == QNetworkProxy::Socks5Proxy)
+            return QStringLiteral("%1:%2").arg(proxy.hostName()).arg(proxy.port());
+        if (proxy.type() == QNetworkProxy::NoProxy)
+            break;
+    }
+    return QStringLiteral("direct");
 }
 
 } // namespace
@@ -62,28 +80,40 @@ void SimpleHttpPost::query(QMap<QString, QString> &headers)
     qDebug() << url;
     qDebug() << LogMask::forLog(body);
 
-    QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
+    // Schools set their proxy (manual, PAC or WPAD) for the whole system; follow it whatever this
+    // Qt build's default.
+    static const bool systemProxies = [] {
+        QNetworkProxyFactory::setUseSystemConfiguration(true);
+        return true;
+    }();
+    Q_UNUSED(systemProxies)
+
+    const QUrl target(url, QUrl::TolerantMode);
+    QNetworkRequest request(target);
     for (auto it = headers.cbegin(); it != headers.cend(); ++it)
         request.setRawHeader(it.key().toLatin1(), it.value().toLatin1());
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-#if QT_VERSION >= QT_VERSION_CHECK(5, 15, 0)
-    request.setTransferTimeout(transferTimeout());
-#endif
-
     QNetworkReply *reply = manager->post(request, body.toUtf8());
     if (!reply) {
         qDebug() << "reply is nullptr";
         return;
     }
-#if QT_VERSION < QT_VERSION_CHECK(5, 15, 0)
-    // Older Qt has no transfer time-out of its own; abort ends the reply the same way.
+    proxyUsed = proxyFor(target);
+    // Our own timer rather than Qt's transfer time-out, which ends a reply as a cancel does: the
+    // teacher must be told "no answer", not "cancelled".
     auto *timer = new QTimer(reply);
     timer->setSingleShot(true);
-    connect(timer, &QTimer::timeout, reply, &QNetworkReply::abort);
+    connect(timer, &QTimer::timeout, reply, [this, reply] {
+        timedOut = true;
+        reply->abort();
+    });
     connect(reply, &QNetworkReply::downloadProgress, timer, [timer] { timer->start(); });
     connect(reply, &QNetworkReply::uploadProgress, timer, [timer] { timer->start(); });
     timer->start(transferTimeout());
-#endif
+    connect(reply, &QNetworkReply::sslErrors, this,
+            [this](const QList<QSslError> &errors) { sslErrors += errors; });
+    connect(manager, &QNetworkAccessManager::proxyAuthenticationRequired, this,
+            &SimpleHttpPost::answerProxy);
     connect(manager, &QNetworkAccessManager::finished, this, &SimpleHttpPost::downloadFinished);
 }
 
@@ -99,8 +129,17 @@ void SimpleHttpPost::downloadFinished(QNetworkReply *reply)
                                      int(qstrnlen(bytes.constData(), uint(bytes.size()))));
     qDebug() << "[SimpleHttpPost][downloadFinished]" << LogMask::forLog(text);
 
+    result = RequestOutcome::fromReply(reply, bytes, timedOut, sslErrors, proxyUsed);
+    if (result.failed())
+        qDebug().noquote() << "[SimpleHttpPost][failure]" << result.logText();
+
     emit onResponse(text);
 
     reply->deleteLater();
     deleteLater();
+}
+
+void SimpleHttpPost::answerProxy(const QNetworkProxy &proxy, QAuthenticator *authenticator)
+{
+    ProxyLogin::answer(proxy, authenticator, proxyAsks++);
 }

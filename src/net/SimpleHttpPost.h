@@ -1,14 +1,21 @@
 #ifndef SIMPLEHTTPPOST_H
 #define SIMPLEHTTPPOST_H
 
+#include "RequestOutcome.h"
+
+#include <QList>
 #include <QMap>
 #include <QObject>
+#include <QSslError>
 #include <QString>
 
+class QAuthenticator;
 class QNetworkAccessManager;
+class QNetworkProxy;
 class QNetworkReply;
 
-// One POST of a JSON body to the service; the reply body comes back through onResponse.
+// One POST of a JSON body to the service; the reply body comes back through onResponse, and
+// what became of the request through outcome(), which is set before onResponse is emitted.
 // The object releases itself (deleteLater) once the reply is delivered, so create it with new.
 class SimpleHttpPost : public QObject
 {
@@ -27,6 +34,8 @@ public:
     static void setTransferTimeout(int msecs);
     static constexpr int defaultTransferTimeout = 30000;
 
+    const RequestOutcome &outcome() const { return result; }
+
 signals:
     void onResponse(QString &var);
 
@@ -34,9 +43,16 @@ protected slots:
     void downloadFinished(QNetworkReply *reply);
 
 private:
+    void answerProxy(const QNetworkProxy &proxy, QAuthenticator *authenticator);
+
     QString url;
     QString body;
     QNetworkAccessManager *manager;
+    QString proxyUsed;
+    bool timedOut = false;
+    int proxyAsks = 0;
+    QList<QSslError> sslErrors;
+    RequestOutcome result;
 };
 
 #endif // SIMPLEHTTPPOST_H

@@ -160,6 +160,18 @@ void PrepareCourse::on_replaceClassStudent(QString body)
 {
     qDebug() << body;
     seatReplyPending = false;
+    // The client still starts, but the teacher may not get into the class: say why here.
+    const RequestOutcome outcome = ServiceRequest::outcomeOf(sender(), body);
+    if (outcome.tellsFailure(body) && !failed) {
+        QPalette palette;
+        palette.setColor(QPalette::WindowText, Qt::red);
+        ui->reason->setContentsMargins(0, 0, 0, 0);
+        ui->reason->setPalette(palette);
+        ui->reason->setText(QStringLiteral("入座请求失败：") + outcome.message());
+        // The copy is done (the text above says so): the reason takes the bar's place.
+        ui->progressBar->hide();
+        ui->reason->show();
+    }
     if (seatWait)
         seatWait->quit();
 }

@@ -1,5 +1,6 @@
 #include "config/AppContext.h"
 #include "courseware/CoursewareSelect.h"
+#include "net/RequestOutcome.h"
 #include "net/SimpleHttpPost.h"
 #include "prepare/PrepareCourse.h"
 #include "util/DigestCache.h"
@@ -11,6 +12,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -33,7 +35,7 @@ using TestSupport::MessageCapture;
 namespace {
 const QString listPath = QStringLiteral("/platform/room/findDLCoursewareInfo");
 const QString waitingText = QStringLiteral("课件检测中，请稍后...");
-const QString failedText = QStringLiteral("课件列表获取失败，请检查网络后重新检测");
+const QString failedText = QStringLiteral("课件列表获取失败：");
 const QString nothingText = QStringLiteral("请确认已在配课系统开班并且课件已分发");
 const QString recheckLine = QStringLiteral("[CoursewareSelect][on_recheckButton_clicked] 重新检测");
 
@@ -98,7 +100,7 @@ private slots:
     void listRequestBody();
     void twoOfThreePass();
     void nonePasses();
-    void listReplyNotJson();
+    void gatewayPageFailsTheList();
     void malformedListReplies_data();
     void malformedListReplies();
     void failedListRequest_data();
@@ -240,7 +242,7 @@ void tst_CoursewareSelect::formAndWaitingState()
     QCOMPARE(combo->geometry(), QRect(170, 130, 361, 31));
     QCOMPARE(label->geometry(), QRect(90, 130, 71, 31));
     QCOMPARE(button->geometry(), QRect(220, 290, 181, 51));
-    QCOMPARE(tip->geometry(), QRect(190, 200, 261, 20));
+    QCOMPARE(tip->geometry(), QRect(90, 176, 441, 68));
     QCOMPARE(label->text(), QStringLiteral("请选择课次"));
     QCOMPARE(button->text(), QStringLiteral("开始Corvin"));
     QCOMPARE(tip->alignment(), Qt::AlignCenter);
@@ -365,7 +367,7 @@ void tst_CoursewareSelect::nonePasses()
     QVERIFY(failures->isHidden());
 }
 
-void tst_CoursewareSelect::listReplyNotJson()
+void tst_CoursewareSelect::gatewayPageFailsTheList()
 {
     ScriptedReply reply;
     reply.body = "<html>502 Bad Gateway</html>";
@@ -376,11 +378,11 @@ void tst_CoursewareSelect::listReplyNotJson()
     auto *combo = window->findChild<QComboBox *>(QStringLiteral("comboBox"));
     auto *button = window->findChild<QPushButton *>(QStringLiteral("pushButton"));
     auto *tip = window->findChild<QLabel *>(QStringLiteral("error_tip"));
-    // A body that is there but unusable is an empty list, not a failed request.
-    QTRY_COMPARE_WITH_TIMEOUT(combo->count(), 1, 15000);
-    QCOMPARE(combo->itemText(0), QStringLiteral("无"));
-    QCOMPARE(tip->text(), nothingText);
-    QCOMPARE(button->text(), QStringLiteral("确定"));
+    // A gateway's page is a failed request, never an empty list and never shown as it is.
+    QTRY_COMPARE_WITH_TIMEOUT(tip->text(),
+                              failedText + QStringLiteral("服务暂时不可用（HTTP 502）：请稍后重试"),
+                              15000);
+    QCOMPARE(combo->count(), 0);
     QVERIFY(!button->isEnabled());
 }
 
@@ -389,7 +391,8 @@ void tst_CoursewareSelect::malformedListReplies_data()
     MalformedBodies::addRows();
 }
 
-// An empty body is a failed request; any other bad body reads as a list without usable courseware.
+// An empty body or a page that is not JSON is a failed request; any other bad body reads as a list
+// without usable courseware.
 void tst_CoursewareSelect::malformedListReplies()
 {
     QFETCH(QByteArray, body);
@@ -401,8 +404,14 @@ void tst_CoursewareSelect::malformedListReplies()
     auto *combo = window->findChild<QComboBox *>(QStringLiteral("comboBox"));
     auto *button = window->findChild<QPushButton *>(QStringLiteral("pushButton"));
     auto *tip = window->findChild<QLabel *>(QStringLiteral("error_tip"));
-    if (body.isEmpty()) {
-        QTRY_COMPARE_WITH_TIMEOUT(tip->text(), failedText, 15000);
+    const QString text = QString::fromUtf8(body.constData(),
+                                           int(qstrnlen(body.constData(), uint(body.size()))));
+    QJsonParseError json;
+    QJsonDocument::fromJson(body, &json);
+    if (body.isEmpty()
+        || (json.error != QJsonParseError::NoError && !RequestOutcome::isShortPlainText(text))) {
+        QTRY_VERIFY_WITH_TIMEOUT(tip->text().startsWith(failedText), 15000);
+        QVERIFY(!tip->text().contains(QLatin1Char('<')));
         QCOMPARE(combo->count(), 0);
     } else {
         QTRY_COMPARE_WITH_TIMEOUT(combo->count(), 1, 15000);
@@ -421,14 +430,19 @@ void tst_CoursewareSelect::failedListRequest_data()
 {
     QTest::addColumn<int>("status");
     QTest::addColumn<bool>("neverAnswer");
-    QTest::newRow("error status, empty body") << 500 << false;
-    QTest::newRow("time-out") << 200 << true;
+    QTest::addColumn<QString>("cause");
+    QTest::newRow("error status, empty body")
+            << 500 << false << QStringLiteral("服务暂时不可用（HTTP 500）：请稍后重试");
+    QTest::newRow("time-out") << 200 << true
+                              << QStringLiteral(
+                                         "服务器 127.0.0.1 长时间没有响应：请检查网络后重试");
 }
 
 void tst_CoursewareSelect::failedListRequest()
 {
     QFETCH(int, status);
     QFETCH(bool, neverAnswer);
+    QFETCH(QString, cause);
     ScriptedReply reply;
     reply.status = status;
     reply.neverAnswer = neverAnswer;
@@ -439,7 +453,7 @@ void tst_CoursewareSelect::failedListRequest()
     auto *combo = window->findChild<QComboBox *>(QStringLiteral("comboBox"));
     auto *button = window->findChild<QPushButton *>(QStringLiteral("pushButton"));
     auto *tip = window->findChild<QLabel *>(QStringLiteral("error_tip"));
-    QTRY_COMPARE_WITH_TIMEOUT(tip->text(), failedText, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(tip->text(), failedText + cause, 15000);
     QCOMPARE(tip->palette().color(QPalette::WindowText), QColor(Qt::red));
     QVERIFY(!button->isEnabled());
     QCOMPARE(combo->count(), 0);

@@ -276,23 +276,32 @@ void tst_CurrentLesson::notSuccessShowsBox()
 
 void tst_CurrentLesson::unreadableReplyEnablesButton_data()
 {
+    QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QString>("tipText");
     const QString kept = QStringLiteral("earlier");
-    // An empty reply is a failed request, and that is said.
-    QTest::newRow("empty") << QByteArray() << QStringLiteral("课程查询失败");
-    QTest::newRow("plain text") << QByteArray("success") << kept;
-    QTest::newRow("array") << QByteArray("[{\"success\":true}]") << kept;
-    QTest::newRow("truncated") << QByteArray("{\"success\":true") << kept;
-    QTest::newRow("html 500") << QByteArray("<html><body>500</body></html>") << kept;
+    // A failed request says why; a short text of the service's passes quietly.
+    QTest::newRow("empty")
+            << 200 << QByteArray()
+            << QStringLiteral("课程查询失败：服务没有返回内容：请稍后重试，仍不行请联系 IT");
+    QTest::newRow("plain text") << 200 << QByteArray("success") << kept;
+    QTest::newRow("array") << 200 << QByteArray("[{\"success\":true}]") << kept;
+    QTest::newRow("truncated") << 200 << QByteArray("{\"success\":true") << kept;
+    QTest::newRow("html 500") << 500 << QByteArray("<html><body>500</body></html>")
+                              << QStringLiteral(
+                                         "课程查询失败：服务暂时不可用（HTTP 500）：请稍后重试");
+    QTest::newRow("portal page")
+            << 200 << QByteArray("<html><body>login</body></html>")
+            << QStringLiteral("课程查询失败：学校网络需要先登录：请打开浏览器完成网页登录后重试");
 }
 
 void tst_CurrentLesson::unreadableReplyEnablesButton()
 {
+    QFETCH(int, status);
     QFETCH(QByteArray, reply);
     QFETCH(QString, tipText);
 
-    server.script(lessonPath, ScriptedReply {500, reply});
+    server.script(lessonPath, ScriptedReply {status, reply});
     LoginWidget w;
     w.show();
     auto *tip = w.findChild<QLabel *>(QStringLiteral("error_tip"));
@@ -324,7 +333,7 @@ void tst_CurrentLesson::lessonRequestTimesOut()
     QCOMPARE(boxes.shown, 0);
     // A failed request says so; it does not leave the teacher with a silent button.
     QCOMPARE(w.findChild<QLabel *>(QStringLiteral("error_tip"))->text(),
-             QStringLiteral("课程查询失败"));
+             QStringLiteral("课程查询失败：服务器 127.0.0.1 长时间没有响应：请检查网络后重试"));
     QVERIFY(!AppContext::instance().selectWindow);
 }
 

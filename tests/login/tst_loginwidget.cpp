@@ -1,6 +1,7 @@
 #include "config/AppContext.h"
 #include "courseware/CoursewareSelect.h"
 #include "login/LoginWidget.h"
+#include "net/RequestOutcome.h"
 #include "net/SimpleHttpPost.h"
 
 #include "MalformedBodies.h"
@@ -163,7 +164,7 @@ void tst_LoginWidget::formWidgets_data()
                                 << "QPushButton" << QRect(210, 370, 221, 31)
                                 << QStringLiteral("登录");
     QTest::newRow("error_tip") << "error_tip"
-                               << "QLabel" << QRect(370, 300, 111, 20) << QString();
+                               << "QLabel" << QRect(90, 296, 391, 68) << QString();
     QTest::newRow("lineEdit_2") << "lineEdit_2"
                                 << "QLineEdit" << QRect(190, 210, 281, 25)
                                 << QStringLiteral("请输入密码");
@@ -403,8 +404,9 @@ void tst_LoginWidget::replyNotAnObjectShownAsItIs_data()
                                 << QStringLiteral("Service temporarily unavailable");
     QTest::newRow("chinese text") << QByteArray("\xe7\xb3\xbb\xe7\xbb\x9f\xe7\xb9\x81\xe5\xbf\x99")
                                   << QStringLiteral("系统繁忙");
+    // Markup is a page that is not the service's: its cause is shown, never the page.
     QTest::newRow("markup") << QByteArray("<b>busy</b><img src=\"x.png\">")
-                            << QStringLiteral("<b>busy</b><img src=\"x.png\">");
+                            << QStringLiteral("学校网络需要先登录：请打开浏览器完成网页登录后重试");
     QTest::newRow("number") << QByteArray("0") << QStringLiteral("0");
 }
 
@@ -469,13 +471,19 @@ void tst_LoginWidget::acceptedWithoutResult()
 void tst_LoginWidget::networkFailure_data()
 {
     QTest::addColumn<bool>("timeOut");
-    QTest::newRow("closed port") << false;
-    QTest::newRow("time-out") << true;
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("closed port")
+            << false
+            << QStringLiteral("服务器 127.0.0.1 拒绝连接：请稍后重试，或请 IT 核对服务地址");
+    QTest::newRow("time-out") << true
+                              << QStringLiteral(
+                                         "服务器 127.0.0.1 长时间没有响应：请检查网络后重试");
 }
 
 void tst_LoginWidget::networkFailure()
 {
     QFETCH(bool, timeOut);
+    QFETCH(QString, shown);
 
     if (timeOut) {
         ScriptedReply never;
@@ -502,7 +510,7 @@ void tst_LoginWidget::networkFailure()
     button(w)->click();
     QVERIFY(!button(w)->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(button(w)->isEnabled(), 10000);
-    QCOMPARE(tip(w)->text(), QStringLiteral("网络连接失败"));
+    QCOMPARE(tip(w)->text(), shown);
     QVERIFY(capture.contains(QStringLiteral("[LoginWidget][on_login]")));
     QVERIFY(server.requests(lessonPath).isEmpty());
     if (timeOut)
@@ -513,10 +521,18 @@ void tst_LoginWidget::overHttps_data()
 {
     QTest::addColumn<QString>("certificate");
     QTest::addColumn<bool>("accepted");
-    QTest::newRow("trusted") << "trusted.pem" << true;
-    QTest::newRow("untrusted") << "selfsigned.pem" << false;
-    QTest::newRow("wrong host name") << "wronghost.pem" << false;
-    QTest::newRow("expired") << "expired.pem" << false;
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("trusted") << "trusted.pem" << true << QString();
+    QTest::newRow("untrusted")
+            << "selfsigned.pem" << false
+            << QStringLiteral("此电脑不信任 127.0.0.1 的证书（颁发者：127.0.0.1）：请联系 IT");
+    // A certificate for another name: the network answers in the service's place.
+    QTest::newRow("wrong host name")
+            << "wronghost.pem" << false
+            << QStringLiteral("网络可能需要网页登录：请打开浏览器登录；若仍失败，请联系 IT");
+    QTest::newRow("expired")
+            << "expired.pem" << false
+            << QStringLiteral("127.0.0.1 的证书无效（The certificate has expired）：请联系 IT");
 }
 
 // A certificate that does not hold ends the request in the handshake: nothing is sent, and the
@@ -525,6 +541,7 @@ void tst_LoginWidget::overHttps()
 {
     QFETCH(QString, certificate);
     QFETCH(bool, accepted);
+    QFETCH(QString, shown);
     if (!StandInServer::tlsAvailable())
         QSKIP("the stand-in speaks no TLS in this build (no OpenSSL for MinGW here)");
     StandInServer tls;
@@ -552,7 +569,7 @@ void tst_LoginWidget::overHttps()
                  QByteArray("{\"channelId\":0,\"teacherID\":\"T7\"}"));
     } else {
         QTRY_VERIFY_WITH_TIMEOUT(button(w)->isEnabled(), 10000);
-        QCOMPARE(tip(w)->text(), QStringLiteral("网络连接失败"));
+        QCOMPARE(tip(w)->text(), shown);
         QCOMPARE(tls.requests().size(), 0);
     }
 }
@@ -625,12 +642,17 @@ void tst_LoginWidget::malformedReplies()
     QTRY_VERIFY_WITH_TIMEOUT(button(w)->isEnabled(), 20000);
     QCOMPARE(boxes.count, 0);
     if (server.requests(lessonPath).isEmpty()) {
-        // Refused: the tip names the reason or shows the text as it arrived (up to a NUL).
+        // Refused: the tip names the reason, or shows a short plain text as it arrived (up to a
+        // NUL); never a page's markup.
         const QString received = QString::fromUtf8(
                 body.constData(), int(qstrnlen(body.constData(), uint(body.size()))));
-        const QStringList reasons {received.isEmpty() ? QStringLiteral("网络连接失败") : received,
-                                   QStringLiteral("请联系运维人员"),
-                                   QStringLiteral("用户名或密码错误!")};
+        const QStringList reasons {
+                RequestOutcome::isShortPlainText(received) ? received : QString(),
+                QStringLiteral("学校网络需要先登录：请打开浏览器完成网页登录后重试"),
+                QStringLiteral("服务没有返回内容：请稍后重试，仍不行请联系 IT"),
+                QStringLiteral("服务的回复无法识别：请联系 IT"),
+                QStringLiteral("请联系运维人员"),
+                QStringLiteral("用户名或密码错误!")};
         QVERIFY2(reasons.contains(tip(w)->text()), qPrintable(tip(w)->text().left(80)));
     }
 }
@@ -647,7 +669,7 @@ void tst_LoginWidget::configNotIni_data()
     QTest::newRow("brackets only") << QByteArray("[[[\n]]]=\n=\n[");
 }
 
-// Without a readable service address the login fails like a request without network, and the
+// Without a readable service address the login fails and says which setting to check; the
 // settings file is only ever read.
 void tst_LoginWidget::configNotIni()
 {
@@ -659,7 +681,9 @@ void tst_LoginWidget::configNotIni()
     fill(w, QStringLiteral("teacher"), QStringLiteral("corvin123"), 0);
     button(w)->click();
     QTRY_VERIFY_WITH_TIMEOUT(button(w)->isEnabled(), 10000);
-    QCOMPARE(tip(w)->text(), QStringLiteral("网络连接失败"));
+    QCOMPARE(tip(w)->text(),
+             QStringLiteral(
+                     "未设置有效的服务地址：请联系 IT 检查 config.ini 中的 Server/CorvinHost"));
     QVERIFY(server.requests(loginPath).isEmpty());
     QVERIFY(!AppContext::instance().selectWindow);
     QFile file(TestSupport::configPath());

@@ -38,7 +38,8 @@ private slots:
 private:
     // Sends one request and waits for its reply text.
     QString post(const QString &url, const QString &body,
-                 QMap<QString, QString> headers = QMap<QString, QString>());
+                 QMap<QString, QString> headers = QMap<QString, QString>(),
+                 RequestOutcome *outcome = nullptr);
 
     StandInServer server;
 };
@@ -56,12 +57,16 @@ void tst_SimpleHttpPost::cleanup()
 }
 
 QString tst_SimpleHttpPost::post(const QString &url, const QString &body,
-                                 QMap<QString, QString> headers)
+                                 QMap<QString, QString> headers, RequestOutcome *outcome)
 {
     auto *request = new SimpleHttpPost(nullptr);
     QStringList replies;
     connect(request, &SimpleHttpPost::onResponse, this,
-            [&replies](QString &text) { replies.append(text); });
+            [&replies, request, outcome](QString &text) {
+                replies.append(text);
+                if (outcome)
+                    *outcome = request->outcome();
+            });
     request->setUrl(url);
     request->setBody(body);
     request->query(headers);
@@ -77,27 +82,47 @@ void tst_SimpleHttpPost::replyDelivered_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("expected");
     QTest::addColumn<QString>("errorLine");
+    QTest::addColumn<QString>("cause");
+    QTest::addColumn<QByteArray>("contentType");
 
     QTest::newRow("200 json") << 200 << QByteArray("{\"code\":0}") << QStringLiteral("{\"code\":0}")
-                              << QString();
+                              << QString() << "Answered" << QByteArray("application/json");
     QTest::newRow("404 html") << 404 << QByteArray("<html><body>missing</body></html>")
                               << QStringLiteral("<html><body>missing</body></html>")
-                              << QStringLiteral(
-                                         "[SimpleHttpPost][downloadFinished] "
-                                         "QNetworkReply::NetworkError(ContentNotFoundError)");
+                              << QStringLiteral("[SimpleHttpPost][downloadFinished] "
+                                                "QNetworkReply::NetworkError(ContentNotFoundError)")
+                              << "HttpError" << QByteArray("text/html");
     QTest::newRow("500 body") << 500 << QByteArray("{\"code\":500}")
                               << QStringLiteral("{\"code\":500}")
                               << QStringLiteral("[SimpleHttpPost][downloadFinished] "
-                                                "QNetworkReply::NetworkError(InternalServerError)");
+                                                "QNetworkReply::NetworkError(InternalServerError)")
+                              << "HttpError" << QByteArray("application/json");
     QTest::newRow("NUL ends the text")
-            << 200 << QByteArray("abc\0def", 7) << QStringLiteral("abc") << QString();
+            << 200 << QByteArray("abc\0def", 7) << QStringLiteral("abc") << QString()
+            << "NotTheService" << QByteArray("application/json");
     QTest::newRow("UTF-8") << 200 << QByteArray("{\"msg\":\"\xe8\xaf\xbe\xe4\xbb\xb6\"}")
-                           << QStringLiteral("{\"msg\":\"课件\"}") << QString();
+                           << QStringLiteral("{\"msg\":\"课件\"}") << QString() << "Answered"
+                           << QByteArray("application/json");
     QTest::newRow("invalid UTF-8") << 200
                                    << QByteArray("a\xff"
                                                  "b")
-                                   << QStringLiteral("a\uFFFDb") << QString();
-    QTest::newRow("empty") << 200 << QByteArray() << QString() << QString();
+                                   << QStringLiteral("a\uFFFDb") << QString() << "NotTheService"
+                                   << QByteArray("application/json");
+    QTest::newRow("empty") << 200 << QByteArray() << QString() << QString() << "EmptyReply"
+                           << QByteArray("application/json");
+    // A portal's page, or its redirect to it, is never the service's answer.
+    const QByteArray page("<html><body><form>Wi-Fi login</form></body></html>");
+    QTest::newRow("portal page") << 200 << page << QString::fromLatin1(page) << QString()
+                                 << "NotTheService" << QByteArray("text/html");
+    QTest::newRow("json as html") << 200 << QByteArray("{}") << QStringLiteral("{}") << QString()
+                                  << "NotTheService" << QByteArray("text/html");
+    QTest::newRow("portal redirect") << 302 << QByteArray() << QString() << QString()
+                                     << "NotTheService" << QByteArray("text/html");
+    QTest::newRow("gateway 502") << 502 << page << QString::fromLatin1(page)
+                                 << QStringLiteral(
+                                            "[SimpleHttpPost][downloadFinished] "
+                                            "QNetworkReply::NetworkError(UnknownServerError)")
+                                 << "HttpError" << QByteArray("text/html");
 }
 
 void tst_SimpleHttpPost::replyDelivered()
@@ -106,14 +131,26 @@ void tst_SimpleHttpPost::replyDelivered()
     QFETCH(QByteArray, body);
     QFETCH(QString, expected);
     QFETCH(QString, errorLine);
+    QFETCH(QString, cause);
+    QFETCH(QByteArray, contentType);
 
     ScriptedReply reply;
     reply.status = status;
     reply.body = body;
+    reply.contentType = contentType;
     server.script(QStringLiteral("/x"), reply);
 
     MessageCapture capture;
-    QCOMPARE(post(server.baseUrl() + QStringLiteral("/x"), QStringLiteral("{}")), expected);
+    RequestOutcome outcome;
+    const QString url = server.baseUrl() + QStringLiteral("/x");
+    QCOMPARE(post(url, QStringLiteral("{}"), {}, &outcome), expected);
+    QCOMPARE(RequestOutcome::causeName(outcome.cause), cause);
+    // One line names the cause of a failed request, the address and the way it went.
+    const QString failureLine = QStringLiteral("[SimpleHttpPost][failure] cause: %1 url: \"%2\" "
+                                               "proxy: direct status: %3 error: ")
+                                        .arg(cause, url)
+                                        .arg(status);
+    QCOMPARE(capture.texts().filter(failureLine).size(), outcome.failed() ? 1 : 0);
 
     const QStringList texts = capture.texts();
     const bool hasErrorLine = std::any_of(texts.cbegin(), texts.cend(), [&](const QString &t) {
@@ -133,7 +170,15 @@ void tst_SimpleHttpPost::refusedConnection()
     QCOMPARE(post(QStringLiteral("http://127.0.0.1:%1/clb/action/login").arg(closedPort),
                   QStringLiteral("{}")),
              QString());
-    QVERIFY(capture.texts().filter(QStringLiteral("ConnectionRefusedError")).size() == 1);
+    QCOMPARE(capture.texts()
+                     .filter(QStringLiteral("[SimpleHttpPost][downloadFinished] "
+                                            "QNetworkReply::NetworkError(ConnectionRefusedError)"))
+                     .size(),
+             1);
+    QCOMPARE(capture.texts()
+                     .filter(QStringLiteral("[SimpleHttpPost][failure] cause: ConnectionRefused"))
+                     .size(),
+             1);
     QVERIFY(capture.contains(QStringLiteral("[SimpleHttpPost][downloadFinished] \"\"")));
 }
 
@@ -142,7 +187,15 @@ void tst_SimpleHttpPost::urlWithoutHost()
     // An empty service address leaves only the path: the network layer refuses it.
     MessageCapture capture;
     QCOMPARE(post(QStringLiteral("/clb/action/login"), QStringLiteral("{}")), QString());
-    QCOMPARE(capture.texts().filter(QStringLiteral("ProtocolUnknownError")).size(), 1);
+    QCOMPARE(capture.texts()
+                     .filter(QStringLiteral(
+                             "downloadFinished] QNetworkReply::NetworkError(ProtocolUnknownError)"))
+                     .size(),
+             1);
+    QCOMPARE(capture.texts()
+                     .filter(QStringLiteral("[SimpleHttpPost][failure] cause: AddressMissing"))
+                     .size(),
+             1);
 }
 
 void tst_SimpleHttpPost::requestOnTheWire()
@@ -191,7 +244,7 @@ void tst_SimpleHttpPost::logLinesInOrder()
     post(url, QStringLiteral("{\"a\":1}"));
 
     const QStringList texts = capture.texts();
-    QCOMPARE(texts.size(), 5);
+    QCOMPARE(texts.size(), 6);
     QCOMPARE(texts[0], QStringLiteral("\"{\\\"a\\\":1}\""));
     QCOMPARE(texts[1], QLatin1Char('"') + url + QLatin1Char('"'));
     QCOMPARE(texts[2], texts[0]);
@@ -199,6 +252,7 @@ void tst_SimpleHttpPost::logLinesInOrder()
             QStringLiteral("[SimpleHttpPost][downloadFinished] "
                            "QNetworkReply::NetworkError(ContentNotFoundError) \"")));
     QCOMPARE(texts[4], QStringLiteral("[SimpleHttpPost][downloadFinished] \"gone\""));
+    QVERIFY(texts[5].startsWith(QStringLiteral("[SimpleHttpPost][failure] cause: HttpError")));
 }
 
 void tst_SimpleHttpPost::secretsMaskedInLogOnly()
@@ -272,8 +326,13 @@ void tst_SimpleHttpPost::timeOut()
     SimpleHttpPost::setTransferTimeout(300);
 
     MessageCapture capture;
-    QCOMPARE(post(server.baseUrl() + QStringLiteral("/slow"), QStringLiteral("{}")), QString());
-    QCOMPARE(capture.texts().filter(QStringLiteral("OperationCanceledError")).size(), 1);
+    RequestOutcome outcome;
+    QCOMPARE(post(server.baseUrl() + QStringLiteral("/slow"), QStringLiteral("{}"), {}, &outcome),
+             QString());
+    // Qt ends a reply that times out as a cancelled one; the teacher must hear "no answer".
+    QCOMPARE(outcome.cause, RequestOutcome::Cause::TimedOut);
+    QCOMPARE(capture.texts().filter(QStringLiteral("NetworkError(OperationCanceledError)")).size(),
+             2);
 }
 
 void tst_SimpleHttpPost::releasesItself()
