@@ -32,10 +32,11 @@ QSet<QString> &singleSignOnTried()
 
 } // namespace
 
-void ProxyLogin::answer(const QNetworkProxy &proxy, QAuthenticator *authenticator, int askedBefore)
+void ProxyLogin::answer(const QNetworkProxy &proxy, QAuthenticator *authenticator, bool retry,
+                        bool *prompted)
 {
     const QString key = QStringLiteral("%1:%2").arg(proxy.hostName()).arg(proxy.port());
-    if (askedBefore == 0) {
+    if (!retry) {
         const auto known = answers().constFind(key);
         if (known != answers().constEnd()) {
             authenticator->setUser(known->user);
@@ -53,8 +54,9 @@ void ProxyLogin::answer(const QNetworkProxy &proxy, QAuthenticator *authenticato
         return;
     }
     // Once per request: a second refusal ends it with the proxy-login message.
-    if (askedBefore > 1)
+    if (*prompted)
         return;
+    *prompted = true;
 
     qDebug() << "[ProxyLogin][answer]"
              << "代理需要登录:" << key << authenticator->realm();

@@ -12,8 +12,10 @@ class QWidget;
 class ProxyLogin
 {
 public:
-    // askedBefore: how often this proxy already asked during the same request.
-    static void answer(const QNetworkProxy &proxy, QAuthenticator *authenticator, int askedBefore);
+    // retry: the proxy refused what this request answered before. prompted: whether this
+    // request has asked the teacher already (once at most).
+    static void answer(const QNetworkProxy &proxy, QAuthenticator *authenticator, bool retry,
+                       bool *prompted);
 
     // The run's answers are forgotten (a new run starts without them).
     static void forget();

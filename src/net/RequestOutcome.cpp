@@ -223,8 +223,15 @@ RequestOutcome RequestOutcome::fromReply(QNetworkReply *reply, const QByteArray 
 
     const QNetworkReply::NetworkError error = reply->error();
     const int status = outcome.httpStatus;
+    // Through a proxy the only connection this machine makes is the one to the proxy: a name
+    // that does not resolve or a refused connection is the proxy's.
+    const bool viaProxy = proxy != QLatin1String("direct");
     if (outcome.host.isEmpty() || error == QNetworkReply::ProtocolUnknownError)
         outcome.cause = Cause::AddressMissing;
+    else if (viaProxy
+             && (error == QNetworkReply::HostNotFoundError
+                 || error == QNetworkReply::ConnectionRefusedError))
+        outcome.cause = Cause::ProxyRefused;
     else if (error == QNetworkReply::HostNotFoundError)
         outcome.cause = Cause::NameNotResolved;
     else if (error == QNetworkReply::ConnectionRefusedError)

@@ -141,5 +141,5 @@ void SimpleHttpPost::downloadFinished(QNetworkReply *reply)
 
 void SimpleHttpPost::answerProxy(const QNetworkProxy &proxy, QAuthenticator *authenticator)
 {
-    ProxyLogin::answer(proxy, authenticator, proxyAsks++);
+    ProxyLogin::answer(proxy, authenticator, proxyAsks++ > 0, &proxyPrompted);
 }

@@ -51,6 +51,7 @@ private:
     QString proxyUsed;
     bool timedOut = false;
     int proxyAsks = 0;
+    bool proxyPrompted = false;
     QList<QSslError> sslErrors;
     RequestOutcome result;
 };

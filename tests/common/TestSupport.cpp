@@ -66,6 +66,69 @@ bool underWine()
 #endif
 }
 
+bool setSystemProxy(const QString &hostPort)
+{
+    const QString bypass = QStringLiteral("127.0.0.1;localhost;<local>");
+#ifdef Q_OS_WIN
+    const QString internet = QStringLiteral(
+            "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings");
+    const auto reg = [](const QStringList &args) {
+        return QProcess::execute(QStringLiteral("reg"), args) == 0;
+    };
+    if (hostPort.isEmpty())
+        return reg({QStringLiteral("delete"), internet + QStringLiteral("\\Connections"),
+                    QStringLiteral("/v"), QStringLiteral("DefaultConnectionSettings"),
+                    QStringLiteral("/f")})
+                && reg({QStringLiteral("add"), internet, QStringLiteral("/v"),
+                        QStringLiteral("ProxyEnable"), QStringLiteral("/t"),
+                        QStringLiteral("REG_DWORD"), QStringLiteral("/d"), QStringLiteral("0"),
+                        QStringLiteral("/f")});
+    // The Connections blob: version, counter, flags (direct | proxy), then the proxy, the bypass
+    // list and the PAC address, each as a length and its bytes.
+    QByteArray blob;
+    const auto dword = [&blob](quint32 value) {
+        for (int i = 0; i < 4; ++i)
+            blob.append(char((value >> (8 * i)) & 0xff));
+    };
+    dword(0x46);
+    dword(1);
+    dword(0x3);
+    for (const QString &text : {hostPort, bypass, QString()}) {
+        dword(quint32(text.toLatin1().size()));
+        blob.append(text.toLatin1());
+    }
+    blob.append(QByteArray(32, '\0'));
+    return reg({QStringLiteral("add"), internet + QStringLiteral("\\Connections"),
+                QStringLiteral("/v"), QStringLiteral("DefaultConnectionSettings"),
+                QStringLiteral("/t"), QStringLiteral("REG_BINARY"), QStringLiteral("/d"),
+                QString::fromLatin1(blob.toHex()), QStringLiteral("/f")})
+            && reg({QStringLiteral("add"), internet, QStringLiteral("/v"),
+                    QStringLiteral("ProxyEnable"), QStringLiteral("/t"),
+                    QStringLiteral("REG_DWORD"), QStringLiteral("/d"), QStringLiteral("1"),
+                    QStringLiteral("/f")})
+            && reg({QStringLiteral("add"), internet, QStringLiteral("/v"),
+                    QStringLiteral("ProxyServer"), QStringLiteral("/t"), QStringLiteral("REG_SZ"),
+                    QStringLiteral("/d"), hostPort, QStringLiteral("/f")})
+            && reg({QStringLiteral("add"), internet, QStringLiteral("/v"),
+                    QStringLiteral("ProxyOverride"), QStringLiteral("/t"), QStringLiteral("REG_SZ"),
+                    QStringLiteral("/d"), bypass, QStringLiteral("/f")});
+#else
+    const QByteArray url = hostPort.isEmpty() ? QByteArray() : "http://" + hostPort.toLatin1();
+    for (const char *name : {"http_proxy", "https_proxy"}) {
+        if (url.isEmpty())
+            qunsetenv(name);
+        else
+            qputenv(name, url);
+    }
+    if (url.isEmpty())
+        qunsetenv("no_proxy");
+    else
+        qputenv("no_proxy", "127.0.0.1,localhost");
+    Q_UNUSED(bypass)
+    return true;
+#endif
+}
+
 qreal chosenDisplayScale()
 {
 #ifdef Q_OS_WIN

@@ -62,6 +62,12 @@ bool writeClientStartFile(const QString &appData, const QString &client);
 // True when this Windows program runs under Wine.
 bool underWine();
 
+// Sets this user's proxy the way the system keeps it, for http and https, with loopback
+// addresses bypassing it: the environment on Linux, Internet Options (the registry WinHTTP reads)
+// on Windows, where Qt reads it once per process: set it before the first request. An empty
+// hostPort removes it.
+bool setSystemProxy(const QString &hostPort);
+
 // The display scale the user chose: Windows' DPI setting over the 96 of 100 %, read from the
 // setting itself rather than from Qt; 1 elsewhere. And a size of device-independent pixels in
 // device pixels at that scale.

@@ -470,21 +470,27 @@ void tst_LoginWidget::acceptedWithoutResult()
 
 void tst_LoginWidget::networkFailure_data()
 {
-    QTest::addColumn<bool>("timeOut");
+    QTest::addColumn<QString>("address"); // empty: the stand-in, which never answers
     QTest::addColumn<QString>("shown");
     QTest::newRow("closed port")
-            << false
+            << "http://127.0.0.1:%1"
             << QStringLiteral("服务器 127.0.0.1 拒绝连接：请稍后重试，或请 IT 核对服务地址");
-    QTest::newRow("time-out") << true
+    QTest::newRow("time-out") << QString()
                               << QStringLiteral(
                                          "服务器 127.0.0.1 长时间没有响应：请检查网络后重试");
+    // .invalid never resolves (RFC 2606).
+    QTest::newRow("unknown name") << "http://corvin-service.invalid:%1"
+                                  << QStringLiteral(
+                                             "找不到服务器 corvin-service.invalid：请检查网线或 "
+                                             "Wi-Fi；网络正常时请联系 IT 核对服务地址");
 }
 
 void tst_LoginWidget::networkFailure()
 {
-    QFETCH(bool, timeOut);
+    QFETCH(QString, address);
     QFETCH(QString, shown);
 
+    const bool timeOut = address.isEmpty();
     if (timeOut) {
         ScriptedReply never;
         never.neverAnswer = true;
@@ -498,8 +504,7 @@ void tst_LoginWidget::networkFailure()
         // QSettings keeps its parsed copy while size and time stamp look unchanged, and the
         // rewrite below has the same size within the same millisecond: remove the file first.
         TestSupport::writeConfig({});
-        TestSupport::writeConfig({{QStringLiteral("Server/CorvinHost"),
-                                   QStringLiteral("http://127.0.0.1:%1").arg(closedPort)}});
+        TestSupport::writeConfig({{QStringLiteral("Server/CorvinHost"), address.arg(closedPort)}});
     }
 
     MessageCapture capture;
