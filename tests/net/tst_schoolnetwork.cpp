@@ -252,11 +252,13 @@ void tst_SchoolNetwork::proxyLogin()
     DialogAnswerer answerer(QStringLiteral("lehrer"), typed, accept);
     LoginWidget w;
     QString tip = attempt(w, QStringLiteral("corvin123"));
+    int failedBefore = 0;
 #ifdef Q_OS_WIN
     // Windows first offers the logged-on user (single sign-on), which this Basic proxy refuses.
     QCOMPARE(answerer.count, 0);
     QCOMPARE(tip, proxyLoginText);
     tip = attempt(w, QStringLiteral("corvin123"));
+    failedBefore = 1;
 #endif
     QCOMPARE(answerer.count, 1);
     QCOMPARE(service.requests(lessonPath).size(), passes ? 1 : 0);
@@ -267,11 +269,11 @@ void tst_SchoolNetwork::proxyLogin()
     } else {
         QCOMPARE(tip, proxyLoginText);
         QVERIFY(service.requests().isEmpty());
-        QVERIFY(capture.texts()
-                        .filter(QStringLiteral(
-                                "[SimpleHttpPost][failure] cause: ProxyLoginRequired"))
-                        .size()
-                == 1);
+        QCOMPARE(capture.texts()
+                         .filter(QStringLiteral(
+                                 "[SimpleHttpPost][failure] cause: ProxyLoginRequired"))
+                         .size(),
+                 failedBefore + 1);
     }
     for (const QString &line : capture.texts())
         QVERIFY2(!line.contains(typed), qPrintable(line));
