@@ -83,6 +83,9 @@ void tst_Pictures::picture_data()
     QTest::newRow("selection waiting") << "select-waiting.png" << select << true;
     QTest::newRow("selection without courseware") << "select-empty.png" << select << true;
     QTest::newRow("selection, list failed") << "select-failed.png" << select << true;
+    QTest::newRow("login, captive portal") << "network-portal.png" << login << true;
+    QTest::newRow("login, gateway") << "network-gateway.png" << login << true;
+    QTest::newRow("login, unknown name") << "network-unknown-name.png" << login << true;
     // With the list of courseware not offered, each with its reason.
     QTest::newRow("selection") << "select.png" << select << false;
     QTest::newRow("selection after a re-check") << "select-rechecked.png" << select << false;
@@ -117,7 +120,7 @@ void tst_Pictures::nothingElseWritten()
     QStringList named = expected;
     named.sort();
     QCOMPARE(written, named);
-    QCOMPARE(written.size(), 12);
+    QCOMPARE(written.size(), 15);
 }
 
 QTEST_MAIN(tst_Pictures)

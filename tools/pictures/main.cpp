@@ -105,8 +105,22 @@ void checkTexts(QWidget *window, const char *name)
 {
     const QList<QLabel *> labels = window->findChildren<QLabel *>();
     for (const QLabel *label : labels) {
-        if (label->isVisible() && !label->wordWrap() && !label->text().isEmpty())
+        if (!label->isVisible() || label->text().isEmpty())
+            continue;
+        if (!label->wordWrap()) {
             checkFits(label, label->text(), label->contentsRect(), name);
+            continue;
+        }
+        // A wrapped text must fit in the label's height.
+        const QRect room = label->contentsRect();
+        const QRect needed = label->fontMetrics().boundingRect(QRect(0, 0, room.width(), 10000),
+                                                               Qt::TextWordWrap, label->text());
+        if (needed.height() > room.height()) {
+            std::fprintf(stderr, "corvin-pictures: %s: \"%s\" needs %d px high, %s has %d\n", name,
+                         label->text().toUtf8().constData(), needed.height(),
+                         qPrintable(label->objectName()), room.height());
+            ++failures;
+        }
     }
     const QList<QAbstractButton *> buttons = window->findChildren<QAbstractButton *>();
     for (const QAbstractButton *button : buttons) {
@@ -279,6 +293,56 @@ void loginPictures(StandInServer &server)
     context.selectWindow = nullptr;
 }
 
+bool writeConfig(const QString &host)
+{
+    // config.ini beside this program: its folder is its own, so the demo's file is not touched.
+    QFile config(QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini"));
+    if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || config.write("[Server]\nCorvinHost=" + host.toUtf8()
+                        + "\nMD5=1\ndevID=DEMO-DEVICE-0001\n")
+                <= 0) {
+        std::fprintf(stderr, "corvin-pictures: cannot write %s\n", qPrintable(config.fileName()));
+        return false;
+    }
+    config.close();
+    AppContext::instance().reloadSettings();
+    return true;
+}
+
+// The login window as a school's network may leave it: a captive portal's page, a gateway
+// whose service is down, a name that does not resolve.
+void networkPictures(StandInServer &server)
+{
+    const QString loginPath = QStringLiteral("/clb/action/login");
+    const QByteArray page("<html><body><h1>School Wi-Fi</h1><form></form></body></html>");
+    const struct
+    {
+        const char *name;
+        ScriptedReply reply;
+        QString host;
+    } causes[] = {{"network-portal", ScriptedReply {200, page, "text/html"}, server.baseUrl()},
+                  {"network-gateway", ScriptedReply {502, page, "text/html"}, server.baseUrl()},
+                  {"network-unknown-name", ScriptedReply(),
+                   QStringLiteral("http://corvin-service.invalid")}};
+    for (const auto &cause : causes) {
+        server.script(loginPath, cause.reply);
+        if (!writeConfig(cause.host))
+            continue;
+        LoginWidget login;
+        login.show();
+        child<QLineEdit>(&login, "lineEdit")->setText(QStringLiteral("teacher"));
+        child<QLineEdit>(&login, "lineEdit_2")->setText(QStringLiteral("corvin123"));
+        child<QRadioButton>(&login, "radioButton_atrium")->setChecked(true);
+        auto *button = child<QPushButton>(&login, "pushButton");
+        button->click();
+        waitFor(cause.name, [button] { return button->isEnabled(); });
+        settle();
+        save(&login, cause.name);
+    }
+    server.clearScripts();
+    writeConfig(server.baseUrl());
+}
+
 void flowPictures(const QString &download)
 {
     AppContext &context = AppContext::instance();
@@ -407,20 +471,12 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    // config.ini beside this program: its folder is its own, so the demo's file is not touched.
-    QFile config(QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini"));
-    if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || config.write("[Server]\nCorvinHost=" + server.baseUrl().toUtf8()
-                        + "\nMD5=1\ndevID=DEMO-DEVICE-0001\n")
-                <= 0) {
-        std::fprintf(stderr, "corvin-pictures: cannot write %s\n", qPrintable(config.fileName()));
+    if (!writeConfig(server.baseUrl()))
         return 1;
-    }
-    config.close();
-    AppContext::instance().reloadSettings();
     qputenv("APPDATA", QFile::encodeName(demo.path() + QStringLiteral("/appdata")));
 
     loginPictures(server);
+    networkPictures(server);
     flowPictures(demo.path() + QStringLiteral("/download"));
     server.stop();
     return failures == 0 ? 0 : 1;
