@@ -21,7 +21,7 @@ corvin_ensure_packages() {
 }
 
 # What building and testing the project needs.
-CORVIN_BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev libcpp-httplib-dev libssl-dev)
+CORVIN_BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev qtbase5-private-dev libcpp-httplib-dev libssl-dev)
 # The picture test measures the Chinese texts of the forms: they need a font that has them.
 # scripts/read-dump.sh reads dumps with lldb and python3.
 CORVIN_TEST_PACKAGES=(lldb python3 fonts-wqy-microhei fonts-dejavu-core fontconfig openssl)

@@ -1,6 +1,9 @@
 #include "AppContext.h"
 
+#include "config/SettingSources.h"
+
 #include <QCoreApplication>
+#include <QDebug>
 #include <QDir>
 #include <QProcessEnvironment>
 #include <QSettings>
@@ -24,13 +27,39 @@ QString AppContext::settingsPath()
 QString AppContext::settingText(const QString &key)
 {
     QMutexLocker locker(&settingsMutex);
+    if (SettingSources::governs(key))
+        return SettingSources::resolve(key, *settings).value.toString();
     return settings->value(key, QVariant()).toString();
 }
 
 int AppContext::settingInt(const QString &key)
 {
     QMutexLocker locker(&settingsMutex);
+    if (SettingSources::governs(key))
+        return SettingSources::resolve(key, *settings).value.toInt();
     return settings->value(key, QVariant(1)).toInt();
+}
+
+QStringList AppContext::settingsReport()
+{
+    QMutexLocker locker(&settingsMutex);
+    QStringList lines;
+    for (const QString &key : SettingSources::keys()) {
+        QStringList ignored;
+        const SettingSources::Setting setting = SettingSources::resolve(key, *settings, &ignored);
+        for (const QString &reason : ignored)
+            lines.append(QStringLiteral("ignored %1").arg(reason));
+        lines.append(QStringLiteral("%1 = %2 (%3)")
+                             .arg(key, SettingSources::shown(key, setting.value),
+                                  SettingSources::sourceName(setting.source)));
+    }
+    return lines;
+}
+
+void AppContext::logSettings()
+{
+    for (const QString &line : settingsReport())
+        qDebug() << "[AppContext][settings]" << line;
 }
 
 void AppContext::reloadSettings()

@@ -17,8 +17,14 @@ class AppContext
 public:
     static AppContext &instance();
 
+    // A setting's value: for the keys Group Policy may set, the policy's before config.ini's.
     QString settingText(const QString &key);
     int settingInt(const QString &key);
+    // Each policy-governed setting's value and where it came from, one line each
+    // ("Server/MD5 = 1 (config.ini)"), preceded by a line for each value passed over.
+    QStringList settingsReport();
+    // Writes settingsReport() to the log, one record a line.
+    void logSettings();
     // Re-reads config.ini; the tests rewrite it between cases.
     void reloadSettings();
 

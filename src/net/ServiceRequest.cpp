@@ -1,6 +1,7 @@
 #include "ServiceRequest.h"
 
 #include "config/AppContext.h"
+#include "config/ProxyChoice.h"
 
 #include <QDebug>
 #include <QHostAddress>
@@ -37,8 +38,13 @@ SimpleHttpPost *ServiceRequest::create()
 void ServiceRequest::send(SimpleHttpPost *request, const QString &path, const QJsonObject &body)
 {
     // Read afresh for every request: plain concatenation, no separator handling.
-    const QString base = AppContext::instance().settingText(QStringLiteral("Server/CorvinHost"));
+    AppContext &context = AppContext::instance();
+    const QString base = context.settingText(QStringLiteral("Server/CorvinHost"));
     warnIfPlainHttp(base);
+    QNetworkProxy proxy;
+    // An unusable setting was passed over where it was read: "system" stands then.
+    if (ProxyChoice::parse(context.settingText(QStringLiteral("Network/Proxy")), &proxy))
+        request->setProxy(proxy);
     request->setUrl(base + path);
     request->setBody(QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Compact)));
     QMap<QString, QString> headers;

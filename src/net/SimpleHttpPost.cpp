@@ -30,10 +30,11 @@ QByteArray errorText(QNetworkReply::NetworkError code)
 }
 
 // The proxy a request to url takes, as the log names it: never with its credentials.
-QString proxyFor(const QUrl &url)
+QString proxyFor(const QNetworkProxy &chosen, const QUrl &url)
 {
-    const QList<QNetworkProxy> proxies
-            = QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url));
+    const QList<QNetworkProxy> proxies = chosen.type() != QNetworkProxy::DefaultProxy
+            ? QList<QNetworkProxy> {chosen}
+            : QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url));
     for (const QNetworkProxy &proxy : proxies) {
         if (proxy.type() == QNetworkProxy::HttpProxy || proxy.type() == QNetworkProxy::Socks5Proxy)
             return QStringLiteral("%1:%2").arg(proxy.hostName()).arg(proxy.port());
@@ -62,6 +63,11 @@ int SimpleHttpPost::transferTimeout()
 void SimpleHttpPost::setTransferTimeout(int msecs)
 {
     s_transferTimeout = msecs;
+}
+
+void SimpleHttpPost::setProxy(const QNetworkProxy &proxy)
+{
+    manager->setProxy(proxy);
 }
 
 void SimpleHttpPost::setUrl(QString url)
@@ -98,7 +104,7 @@ void SimpleHttpPost::query(QMap<QString, QString> &headers)
         qDebug() << "reply is nullptr";
         return;
     }
-    proxyUsed = proxyFor(target);
+    proxyUsed = proxyFor(manager->proxy(), target);
     // Our own timer rather than Qt's transfer time-out, which ends a reply as a cancel does: the
     // teacher must be told "no answer", not "cancelled".
     auto *timer = new QTimer(reply);

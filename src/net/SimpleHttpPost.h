@@ -28,6 +28,8 @@ public:
     void setUrl(QString url);
     void setBody(QString body);
     void query(QMap<QString, QString> &headers);
+    // The way to the service: the system's proxy unless set otherwise.
+    void setProxy(const QNetworkProxy &proxy);
 
     // Time without any transfer progress after which a request is given up (milliseconds).
     static int transferTimeout();

@@ -1,0 +1,10 @@
+#include "PolicyStore.h"
+
+namespace PolicyStore {
+
+Value read(Scope, const QString &)
+{
+    return Value();
+}
+
+} // namespace PolicyStore
