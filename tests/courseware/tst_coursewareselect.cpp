@@ -9,6 +9,7 @@
 #include "StandInServer.h"
 #include "TestSupport.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -103,6 +104,9 @@ private slots:
     void malformedListReplies();
     void failedListRequest_data();
     void failedListRequest();
+    void accessibleNames_data();
+    void accessibleNames();
+    void startButton_data();
     void startButton();
     void progressWhileChecking();
     void failureReasons_data();
@@ -457,8 +461,47 @@ void tst_CoursewareSelect::failedListRequest()
     QCOMPARE(tip->text(), QString());
 }
 
+void tst_CoursewareSelect::accessibleNames_data()
+{
+    QTest::addColumn<bool>("checked"); // else still checking, the combo box empty
+    QTest::newRow("while checking") << false;
+    QTest::newRow("one of three failed") << true;
+}
+
+void tst_CoursewareSelect::accessibleNames()
+{
+    QFETCH(bool, checked);
+    prepareCourseware(2);
+    if (!checked) {
+        ScriptedReply never;
+        never.neverAnswer = true;
+        server.script(listPath, never);
+    }
+    window.reset(new CoursewareSelect);
+    if (checked)
+        QTRY_VERIFY_WITH_TIMEOUT(child<QListWidget>(window.data(), "failureList")->count() == 1,
+                                 15000);
+    auto *combo = child<QComboBox>(window.data(), "comboBox");
+    const QString chooser = QStringLiteral("请选择课次");
+    QCOMPARE(TestSupport::spokenName(QAccessible::queryAccessibleInterface(combo)), chooser);
+    QCOMPARE(QAccessible::queryAccessibleInterface(combo->view())->text(QAccessible::Name),
+             chooser);
+    QCOMPARE(QAccessible::queryAccessibleInterface(child<QListWidget>(window.data(), "failureList"))
+                     ->text(QAccessible::Name),
+             QStringLiteral("未通过检测的课件"));
+    QCOMPARE(TestSupport::unnamedControls(window.data()), QStringList());
+}
+
+void tst_CoursewareSelect::startButton_data()
+{
+    QTest::addColumn<bool>("keyboard");
+    QTest::newRow("mouse") << false;
+    QTest::newRow("keyboard") << true;
+}
+
 void tst_CoursewareSelect::startButton()
 {
+    QFETCH(bool, keyboard);
     prepareCourseware(3);
     // Left alive like in a run: the preparation window keeps a pointer to its list.
     auto *w = new CoursewareSelect;
@@ -468,14 +511,28 @@ void tst_CoursewareSelect::startButton()
     QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 15000);
     QCOMPARE(combo->count(), 3);
 
-    combo->setCurrentIndex(2);
+    if (keyboard) {
+        // The window opens in the combo box: arrows choose, Tab leads on to the buttons.
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        QCOMPARE(TestSupport::tabPath(w), QStringList({"comboBox", "pushButton", "recheckButton"}));
+        QTest::keyClick(combo, Qt::Key_Down);
+        QTest::keyClick(combo, Qt::Key_Down);
+        QTest::keyClick(combo, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), button);
+    } else {
+        combo->setCurrentIndex(2);
+    }
+    QCOMPARE(combo->currentIndex(), 2);
     QCoreApplication::processEvents();
     // Choosing alone opens nothing.
     QVERIFY(prepareWindows().isEmpty());
     QVERIFY(w->isVisible());
 
     MessageCapture capture;
-    QTest::mouseClick(button, Qt::LeftButton);
+    if (keyboard)
+        QTest::keyClick(button, Qt::Key_Space);
+    else
+        QTest::mouseClick(button, Qt::LeftButton);
     QVERIFY(capture.contains(QStringLiteral("课件选中了: \"Angles_4\"")));
     QVERIFY(!w->isVisible());
     const QList<PrepareCourse *> opened = prepareWindows();
