@@ -10,6 +10,7 @@
 #include <QJsonValue>
 #include <QMessageBox>
 #include <QPalette>
+#include <QTimer>
 #include <QVariantMap>
 
 LoginWidget::LoginWidget(QWidget *parent) : QWidget(parent), ui(new Ui::LoginWidget)
@@ -69,14 +70,14 @@ void LoginWidget::on_login(QString body)
 
     QJsonObject reply;
     if (!ServiceRequest::parseReply(body, &reply)) {
-        ui->pushButton->setEnabled(true);
+        focusAfterFailure(false);
         // An empty reply means the request itself failed; a cleared label would tell nothing. The
         // label is narrow, so the text is short.
         ui->error_tip->setText(body.isEmpty() ? QStringLiteral("网络连接失败") : body);
         return;
     }
     if (!reply.contains(QLatin1String("code"))) {
-        ui->pushButton->setEnabled(true);
+        focusAfterFailure(false);
         ui->error_tip->setText(QStringLiteral("请联系运维人员"));
         return;
     }
@@ -84,7 +85,7 @@ void LoginWidget::on_login(QString body)
     const int code = reply.value(QLatin1String("code")).toInt(0);
     qDebug() << " code : " << code;
     if (code != 0) {
-        ui->pushButton->setEnabled(true);
+        focusAfterFailure(true);
         ui->error_tip->setText(QStringLiteral("用户名或密码错误!"));
         return;
     }
@@ -123,7 +124,21 @@ void LoginWidget::on_check_lesson(QString body)
     } else if (body.isEmpty()) {
         ui->error_tip->setText(QStringLiteral("课程查询失败"));
     }
+    focusAfterFailure(false);
+}
+
+void LoginWidget::focusAfterFailure(bool wrongPassword)
+{
     ui->pushButton->setEnabled(true);
+    QWidget *next = wrongPassword ? static_cast<QWidget *>(ui->lineEdit_2) : ui->pushButton;
+    // Queued: the callers set the message after this call. A screen reader speaks the
+    // description of the control that takes the focus, so the message is read out with it.
+    QTimer::singleShot(0, next, [this, next] {
+        ui->lineEdit_2->setAccessibleDescription(QString());
+        ui->pushButton->setAccessibleDescription(QString());
+        next->setAccessibleDescription(ui->error_tip->text());
+        next->setFocus(Qt::OtherFocusReason);
+    });
 }
 
 void LoginWidget::on_login_ok()
