@@ -102,8 +102,8 @@ int main(int argc, char *argv[])
     const bool closeInCopy = qstrcmp(argv[1], "close-copy") == 0;
     const bool keys = qstrcmp(argv[1], "keys") == 0;
     // Where the keyboard focus is, a key goes.
-    const auto press = [](Qt::Key key) {
-        QTest::keyClick(QApplication::focusWidget(), key);
+    const auto key = [](Qt::Key pressed) {
+        QTest::keyClick(QApplication::focusWidget(), pressed);
     };
     // The arguments as Qt reads them: UTF-16 from Windows, not the code page of argv.
     const QString name = app.arguments().at(3);
@@ -117,13 +117,15 @@ int main(int argc, char *argv[])
 
     // Answers every modal box as it appears.
     QTimer boxes;
-    QObject::connect(&boxes, &QTimer::timeout, [confirm, keys, press] {
+    QObject::connect(&boxes, &QTimer::timeout, [confirm, keys, key] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box || !box->isVisible())
             return;
         report(QStringLiteral("BOX\t%1\t%2").arg(box->windowTitle(), box->text()));
-        if (keys && box->isAncestorOf(QApplication::focusWidget())) {
-            press(Qt::Key_Return);
+        if (keys) {
+            // Only where the box has the focus: otherwise the watchdog ends the run.
+            if (box->isAncestorOf(QApplication::focusWidget()))
+                key(Qt::Key_Return);
             return;
         }
         QAbstractButton *cancel = box->button(QMessageBox::Cancel);
@@ -154,15 +156,15 @@ int main(int argc, char *argv[])
                 if (QApplication::focusWidget() != user)
                     return;
                 QTest::keyClicks(user, QStringLiteral("teacher"));
-                press(Qt::Key_Tab);
+                key(Qt::Key_Tab);
                 QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("corvin123"));
                 // On past the login button to the first channel; the arrow to the second.
-                press(Qt::Key_Tab);
-                press(Qt::Key_Tab);
+                key(Qt::Key_Tab);
+                key(Qt::Key_Tab);
                 if (channel == 1)
-                    press(Qt::Key_Right);
-                press(Qt::Key_Space);
-                press(Qt::Key_Return);
+                    key(Qt::Key_Right);
+                key(Qt::Key_Space);
+                key(Qt::Key_Return);
                 report(QStringLiteral("STEP login"));
                 step = 1;
                 break;
@@ -199,13 +201,13 @@ int main(int argc, char *argv[])
                     return;
                 if (!rechecked) {
                     rechecked = true;
-                    press(Qt::Key_F5);
+                    key(Qt::Key_F5);
                     return;
                 }
                 for (int down = combo->currentIndex(); down < index; ++down)
-                    press(Qt::Key_Down);
-                press(Qt::Key_Tab);
-                press(Qt::Key_Space);
+                    key(Qt::Key_Down);
+                key(Qt::Key_Tab);
+                key(Qt::Key_Space);
             } else {
                 combo->setCurrentIndex(index);
                 QTest::mouseClick(start, Qt::LeftButton);
@@ -240,7 +242,7 @@ int main(int argc, char *argv[])
             step = 3;
             // Ends the process on a confirmed, successful start.
             if (keys)
-                press(Qt::Key_Space);
+                key(Qt::Key_Space);
             else
                 QTest::mouseClick(start, Qt::LeftButton);
             report(QStringLiteral("STEP returned"));
