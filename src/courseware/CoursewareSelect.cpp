@@ -6,6 +6,7 @@
 #include "net/ServiceRequest.h"
 #include "prepare/PrepareCourse.h"
 
+#include <QAbstractItemView>
 #include <QDebug>
 #include <QJsonObject>
 #include <QKeySequence>
@@ -49,6 +50,8 @@ CoursewareSelect::CoursewareSelect(QWidget *parent)
     startText = ui->pushButton->text();
     ui->recheckButton->setEnabled(false);
     ui->failureList->hide();
+    // The drop-down list is a widget of its own; a screen reader would call it just "list".
+    ui->comboBox->view()->setAccessibleName(ui->label->text());
 
     requestList();
 }

@@ -10,6 +10,7 @@
 #include <QJsonValue>
 #include <QMessageBox>
 #include <QPalette>
+#include <QTimer>
 #include <QVariantMap>
 
 LoginWidget::LoginWidget(QWidget *parent) : QWidget(parent), ui(new Ui::LoginWidget)
@@ -69,14 +70,14 @@ void LoginWidget::on_login(QString body)
 
     QJsonObject reply;
     if (!ServiceRequest::parseReply(body, &reply)) {
-        ui->pushButton->setEnabled(true);
+        focusAfterFailure(false);
         // A web page (a portal's, a proxy's, a gateway's) or nothing at all: the cause, never the
         // page's markup.
         ui->error_tip->setText(ServiceRequest::outcomeOf(sender(), body).shownText(body));
         return;
     }
     if (!reply.contains(QLatin1String("code"))) {
-        ui->pushButton->setEnabled(true);
+        focusAfterFailure(false);
         ui->error_tip->setText(QStringLiteral("请联系运维人员"));
         return;
     }
@@ -84,7 +85,7 @@ void LoginWidget::on_login(QString body)
     const int code = reply.value(QLatin1String("code")).toInt(0);
     qDebug() << " code : " << code;
     if (code != 0) {
-        ui->pushButton->setEnabled(true);
+        focusAfterFailure(true);
         ui->error_tip->setText(QStringLiteral("用户名或密码错误!"));
         return;
     }
@@ -125,7 +126,21 @@ void LoginWidget::on_check_lesson(QString body)
         if (outcome.tellsFailure(body))
             ui->error_tip->setText(QStringLiteral("课程查询失败：") + outcome.message());
     }
+    focusAfterFailure(false);
+}
+
+void LoginWidget::focusAfterFailure(bool wrongPassword)
+{
     ui->pushButton->setEnabled(true);
+    QWidget *next = wrongPassword ? static_cast<QWidget *>(ui->lineEdit_2) : ui->pushButton;
+    // Queued: the callers set the message after this call. A screen reader speaks the
+    // description of the control that takes the focus, so the message is read out with it.
+    QTimer::singleShot(0, next, [this, next] {
+        ui->lineEdit_2->setAccessibleDescription(QString());
+        ui->pushButton->setAccessibleDescription(QString());
+        next->setAccessibleDescription(ui->error_tip->text());
+        next->setFocus(Qt::OtherFocusReason);
+    });
 }
 
 void LoginWidget::on_login_ok()

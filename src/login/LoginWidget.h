@@ -29,6 +29,10 @@ public slots:
     void on_check_lesson(QString body);
 
 private:
+    // Enables the login button again and, once the message shows, puts the focus where the
+    // teacher goes on: the password after a wrong one, else the button.
+    void focusAfterFailure(bool wrongPassword);
+
     Ui::LoginWidget *ui;
 };
 

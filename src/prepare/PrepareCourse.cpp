@@ -101,6 +101,9 @@ void PrepareCourse::on_timer()
         return;
 
     ui->pushButton->setEnabled(true);
+    // Whichever way it ends, the button is the teacher's next step; without a mouse the window
+    // has no focus at all until then.
+    ui->pushButton->setFocus(Qt::OtherFocusReason);
     if (context.resourcesReady) {
         QPalette palette;
         palette.setColor(QPalette::WindowText, Qt::black);

@@ -5,6 +5,7 @@
 #include "DemoClients.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -16,6 +17,7 @@
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #ifdef Q_OS_WIN
@@ -413,6 +415,58 @@ void MessageCapture::clear()
 {
     QMutexLocker locker(&captureMutex);
     captured->clear();
+}
+
+QString spokenName(QAccessibleInterface *control)
+{
+    const auto labels = control->relations(QAccessible::Label);
+    for (const auto &label : labels) {
+        const QString text = label.first->text(QAccessible::Name);
+        if (!text.trimmed().isEmpty())
+            return text;
+    }
+    return control->text(QAccessible::Name);
+}
+
+static void collectUnnamed(QAccessibleInterface *node, QStringList *unnamed, int depth)
+{
+    // The depth only guards against a tree that loops back on itself.
+    if (!node || depth > 40)
+        return;
+    const QAccessible::Role role = node->role();
+    const bool control = node->state().focusable || role == QAccessible::List
+            || role == QAccessible::ProgressBar;
+    if (control && spokenName(node).trimmed().isEmpty()) {
+        const QObject *object = node->object();
+        unnamed->append(
+                object ? QStringLiteral("%1 %2").arg(
+                        QLatin1String(object->metaObject()->className()), object->objectName())
+                       : QStringLiteral("item of role %1").arg(int(role)));
+    }
+    for (int i = 0; i < node->childCount(); ++i)
+        collectUnnamed(node->child(i), unnamed, depth + 1);
+}
+
+QStringList unnamedControls(QWidget *window)
+{
+    QStringList unnamed;
+    collectUnnamed(QAccessible::queryAccessibleInterface(window), &unnamed, 0);
+    return unnamed;
+}
+
+QStringList tabPath(QWidget *window)
+{
+    QStringList path;
+    QWidget *start = QApplication::focusWidget();
+    QWidget *now = start;
+    while (now && path.size() < 20) {
+        path.append(now->objectName());
+        QTest::keyClick(now, Qt::Key_Tab);
+        now = QApplication::focusWidget();
+        if (now == start || (now != window && !window->isAncestorOf(now)))
+            break;
+    }
+    return path;
 }
 
 void closeNextModal(ModalSeen *seen, QMessageBox::StandardButton button)

@@ -10,6 +10,9 @@
 #include <QStringList>
 #include <QtGlobal>
 
+class QAccessibleInterface;
+class QWidget;
+
 namespace TestSupport {
 
 // Writes config.ini beside the test executable ("Section/key" -> value) and makes AppContext
@@ -101,6 +104,20 @@ QString folderName(const QString &tag);
 // Hides a file the way the platform does: a name that starts with "." is hidden by itself
 // outside Windows; on Windows the hidden attribute is set too.
 bool setHidden(const QString &path);
+
+// What a screen reader speaks as the name of a control: the text of the label related to it (its
+// buddy), else its own name. Qt on Linux names a combo box by its current text and relates the
+// label instead.
+QString spokenName(QAccessibleInterface *control);
+
+// The controls of a window, hidden ones included, that a screen reader reaches but cannot name,
+// each as "class objectName": those that take the focus, and lists and progress bars, which it
+// reads without focusing them.
+QStringList unnamedControls(QWidget *window);
+
+// The object names the keyboard focus visits as Tab is pressed in the active window, from the
+// focus widget on until the focus comes back to it (at most 20 presses).
+QStringList tabPath(QWidget *window);
 
 // What a modal box showed when closeNextModal() closed it.
 struct ModalSeen

@@ -10,6 +10,7 @@
 #include "StandInServer.h"
 #include "TestSupport.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QJsonDocument>
@@ -105,6 +106,7 @@ private slots:
     void malformedListReplies();
     void failedListRequest_data();
     void failedListRequest();
+    void startButton_data();
     void startButton();
     void progressWhileChecking();
     void failureReasons_data();
@@ -250,6 +252,9 @@ void tst_CoursewareSelect::formAndWaitingState()
     QCOMPARE(tip->text(), waitingText);
     QCOMPARE(combo->count(), 0);
     QVERIFY(!button->isEnabled());
+    // Empty, the combo box still has its label's name; the lists have theirs, shown or not.
+    QCOMPARE(TestSupport::spokenName(QAccessible::queryAccessibleInterface(combo)), label->text());
+    QCOMPARE(TestSupport::unnamedControls(w), QStringList());
 
     // Beside the start button, and the list of courseware not offered below it, in the window.
     auto *recheck = child<QPushButton>(w, "recheckButton");
@@ -471,8 +476,16 @@ void tst_CoursewareSelect::failedListRequest()
     QCOMPARE(tip->text(), QString());
 }
 
+void tst_CoursewareSelect::startButton_data()
+{
+    QTest::addColumn<bool>("keyboard");
+    QTest::newRow("mouse") << false;
+    QTest::newRow("keyboard") << true;
+}
+
 void tst_CoursewareSelect::startButton()
 {
+    QFETCH(bool, keyboard);
     prepareCourseware(3);
     // Left alive like in a run: the preparation window keeps a pointer to its list.
     auto *w = new CoursewareSelect;
@@ -482,14 +495,28 @@ void tst_CoursewareSelect::startButton()
     QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 15000);
     QCOMPARE(combo->count(), 3);
 
-    combo->setCurrentIndex(2);
+    if (keyboard) {
+        // The window opens in the combo box: arrows choose, Tab leads on to the buttons.
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        QCOMPARE(TestSupport::tabPath(w), QStringList({"comboBox", "pushButton", "recheckButton"}));
+        QTest::keyClick(combo, Qt::Key_Down);
+        QTest::keyClick(combo, Qt::Key_Down);
+        QTest::keyClick(combo, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), button);
+    } else {
+        combo->setCurrentIndex(2);
+    }
+    QCOMPARE(combo->currentIndex(), 2);
     QCoreApplication::processEvents();
     // Choosing alone opens nothing.
     QVERIFY(prepareWindows().isEmpty());
     QVERIFY(w->isVisible());
 
     MessageCapture capture;
-    QTest::mouseClick(button, Qt::LeftButton);
+    if (keyboard)
+        QTest::keyClick(button, Qt::Key_Space);
+    else
+        QTest::mouseClick(button, Qt::LeftButton);
     QVERIFY(capture.contains(QStringLiteral("课件选中了: \"Angles_4\"")));
     QVERIFY(!w->isVisible());
     const QList<PrepareCourse *> opened = prepareWindows();

@@ -8,6 +8,7 @@
 #include "StandInServer.h"
 #include "TestSupport.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QJsonArray>
 #include <QLabel>
@@ -63,6 +64,8 @@ private slots:
     void formWidgets();
     void formWindow();
     void tabOrderAndShortcut();
+    void accessibleNames_data();
+    void accessibleNames();
 
     void noChannelSendsNothing();
     void loginBodyOnTheWire_data();
@@ -80,6 +83,8 @@ private slots:
     void overHttps();
     void errorTipKeptFromEarlierAttempt();
     void returnKey();
+    void focusAfterFailure_data();
+    void focusAfterFailure();
     void malformedReplies_data();
     void malformedReplies();
     void configNotIni_data();
@@ -273,12 +278,44 @@ void tst_LoginWidget::formWindow()
 void tst_LoginWidget::tabOrderAndShortcut()
 {
     LoginWidget w;
-    auto *user = child<QLineEdit>(w, "lineEdit");
-    auto *password = child<QLineEdit>(w, "lineEdit_2");
-    QCOMPARE(user->nextInFocusChain(), password);
-    QCOMPARE(password->nextInFocusChain(), button(w));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    // It opens in the user name. Tab stops at one channel of the two (the arrow keys go to the
+    // other) and at the window, which takes the focus too.
+    QCOMPARE(TestSupport::tabPath(&w),
+             QStringList({"lineEdit", "lineEdit_2", "pushButton", "radioButton_atrium",
+                          "LoginWidget"}));
     QCOMPARE(button(w)->shortcut(), QKeySequence(QStringLiteral("Return")));
     QVERIFY(button(w)->isEnabled());
+}
+
+void tst_LoginWidget::accessibleNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("spoken");
+    QTest::addColumn<QString>("description");
+    QTest::newRow("user name") << "lineEdit" << QStringLiteral("用户名")
+                               << QStringLiteral("请输入H5账号");
+    QTest::newRow("password") << "lineEdit_2" << QStringLiteral("密  码")
+                              << QStringLiteral("请输入密码");
+    QTest::newRow("Veltra") << "radioButton_atrium"
+                            << "Veltra" << QStringLiteral("选择渠道");
+    QTest::newRow("Solvane") << "radioButton_brightHall"
+                             << "Solvane" << QStringLiteral("选择渠道");
+}
+
+void tst_LoginWidget::accessibleNames()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, spoken);
+    QFETCH(QString, description);
+    LoginWidget w;
+    QAccessibleInterface *control
+            = QAccessible::queryAccessibleInterface(w.findChild<QWidget *>(name));
+    QVERIFY(control);
+    QCOMPARE(TestSupport::spokenName(control), spoken);
+    QCOMPARE(control->text(QAccessible::Description), description);
+    QCOMPARE(TestSupport::unnamedControls(&w), QStringList());
 }
 
 void tst_LoginWidget::noChannelSendsNothing()
@@ -627,6 +664,52 @@ void tst_LoginWidget::returnKey()
     QTest::keyClick(password, Qt::Key_Return);
     QTRY_COMPARE(server.requests(loginPath).size(), 2);
     QTRY_VERIFY(button(w)->isEnabled());
+}
+
+void tst_LoginWidget::focusAfterFailure_data()
+{
+    QTest::addColumn<QByteArray>("loginReply");
+    QTest::addColumn<QByteArray>("lessonReply"); // empty: the init's reply, not JSON
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<QString>("tipText");
+    QTest::newRow("wrong password") << QByteArray("{\"code\":1}") << QByteArray() << "lineEdit_2"
+                                    << QStringLiteral("用户名或密码错误!");
+    QTest::newRow("no code") << QByteArray("{\"msg\":\"x\"}") << QByteArray() << "pushButton"
+                             << QStringLiteral("请联系运维人员");
+    QTest::newRow("not JSON") << QByteArray("busy") << QByteArray() << "pushButton"
+                              << "busy";
+    QTest::newRow("no current lesson")
+            << QByteArray("{\"code\":0}") << QByteArray("{\"success\":false}") << "pushButton"
+            << QString();
+}
+
+// Space on the focused button disables it, and the focus leaves it; after the failure the focus
+// is where the teacher goes on, and a screen reader reads the message there.
+void tst_LoginWidget::focusAfterFailure()
+{
+    QFETCH(QByteArray, loginReply);
+    QFETCH(QByteArray, lessonReply);
+    QFETCH(QString, focus);
+    QFETCH(QString, tipText);
+    scriptLogin(loginReply);
+    if (!lessonReply.isEmpty())
+        server.script(lessonPath, ScriptedReply {200, lessonReply});
+
+    BoxCounter boxes;
+    LoginWidget w;
+    fill(w, QStringLiteral("teacher"), QStringLiteral("x"), 1);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    button(w)->setFocus();
+    QTest::keyClick(button(w), Qt::Key_Space);
+    QVERIFY(!button(w)->isEnabled());
+    QVERIFY(w.focusWidget() != button(w));
+    QTRY_VERIFY(w.focusWidget() && w.focusWidget()->objectName() == focus);
+    QVERIFY(button(w)->isEnabled());
+    QCOMPARE(tip(w)->text(), tipText);
+    QCOMPARE(QAccessible::queryAccessibleInterface(w.focusWidget())->text(QAccessible::Description),
+             tipText);
+    QCOMPARE(boxes.count, lessonReply.isEmpty() ? 0 : 1);
 }
 
 void tst_LoginWidget::malformedReplies_data()

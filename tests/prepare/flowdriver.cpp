@@ -1,7 +1,7 @@
 // Test helper: runs the real windows the way main does and drives them from inside, since
 // the confirmed start of the student client ends the process.
 //
-//     flowdriver <ok|cancel|close-check|close-copy> <channel 0|1> <display name>
+//     flowdriver <ok|cancel|close-check|close-copy|keys> <channel 0|1> <display name>
 //
 // CORVIN_TEST_CA names a PEM file of certificates to trust besides the system's.
 // Every message box is reported on stderr as "BOX<TAB>title<TAB>text" and answered with Ok
@@ -10,6 +10,9 @@
 // process, 20 when a step did not come within the time limit. The close modes close the window
 // at work, as the teacher would: the selection window once the check has begun, the preparation
 // window once the copy has; "CLOSED" on stderr says when, and the program ends by itself.
+// Mode keys goes the whole way with the keyboard alone, as the teacher without a mouse does:
+// Tab, typing, Space and Return where the focus is, F5 once for a second check, and Return in
+// every box.
 
 #include "app/LogMessageHandler.h"
 #include "app/StopWorkOnQuit.h"
@@ -97,6 +100,11 @@ int main(int argc, char *argv[])
     const bool confirm = qstrcmp(argv[1], "ok") == 0;
     const bool closeInCheck = qstrcmp(argv[1], "close-check") == 0;
     const bool closeInCopy = qstrcmp(argv[1], "close-copy") == 0;
+    const bool keys = qstrcmp(argv[1], "keys") == 0;
+    // Where the keyboard focus is, a key goes.
+    const auto key = [](Qt::Key pressed) {
+        QTest::keyClick(QApplication::focusWidget(), pressed);
+    };
     // The arguments as Qt reads them: UTF-16 from Windows, not the code page of argv.
     const QString name = app.arguments().at(3);
     const int channel = app.arguments().at(2).toInt();
@@ -109,11 +117,17 @@ int main(int argc, char *argv[])
 
     // Answers every modal box as it appears.
     QTimer boxes;
-    QObject::connect(&boxes, &QTimer::timeout, [confirm] {
+    QObject::connect(&boxes, &QTimer::timeout, [confirm, keys, key] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box || !box->isVisible())
             return;
         report(QStringLiteral("BOX\t%1\t%2").arg(box->windowTitle(), box->text()));
+        if (keys) {
+            // Only where the box has the focus: otherwise the watchdog ends the run.
+            if (box->isAncestorOf(QApplication::focusWidget()))
+                key(Qt::Key_Return);
+            return;
+        }
         QAbstractButton *cancel = box->button(QMessageBox::Cancel);
         QAbstractButton *press = !confirm && cancel ? cancel : box->button(QMessageBox::Ok);
         if (press)
@@ -126,6 +140,7 @@ int main(int argc, char *argv[])
     QTimer watchdog;
     watchdog.setSingleShot(true);
     int step = 0;
+    bool rechecked = false;
     QObject::connect(&watchdog, &QTimer::timeout, [&step] {
         report(QStringLiteral("TIMEOUT at step %1").arg(step));
         QCoreApplication::exit(20);
@@ -136,6 +151,24 @@ int main(int argc, char *argv[])
     QObject::connect(&driver, &QTimer::timeout, [&] {
         switch (step) {
         case 0: {
+            if (keys) {
+                auto *user = child<QLineEdit>(&login, "lineEdit");
+                if (QApplication::focusWidget() != user)
+                    return;
+                QTest::keyClicks(user, QStringLiteral("teacher"));
+                key(Qt::Key_Tab);
+                QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("corvin123"));
+                // On past the login button to the first channel; the arrow to the second.
+                key(Qt::Key_Tab);
+                key(Qt::Key_Tab);
+                if (channel == 1)
+                    key(Qt::Key_Right);
+                key(Qt::Key_Space);
+                key(Qt::Key_Return);
+                report(QStringLiteral("STEP login"));
+                step = 1;
+                break;
+            }
             child<QLineEdit>(&login, "lineEdit")->setText(QStringLiteral("teacher"));
             child<QLineEdit>(&login, "lineEdit_2")->setText(QStringLiteral("corvin123"));
             child<QRadioButton>(&login,
@@ -163,8 +196,22 @@ int main(int argc, char *argv[])
             const int index = combo->findText(name);
             if (index < 0 || !start->isEnabled())
                 return;
-            combo->setCurrentIndex(index);
-            QTest::mouseClick(start, Qt::LeftButton);
+            if (keys) {
+                if (QApplication::focusWidget() != combo)
+                    return;
+                if (!rechecked) {
+                    rechecked = true;
+                    key(Qt::Key_F5);
+                    return;
+                }
+                for (int down = combo->currentIndex(); down < index; ++down)
+                    key(Qt::Key_Down);
+                key(Qt::Key_Tab);
+                key(Qt::Key_Space);
+            } else {
+                combo->setCurrentIndex(index);
+                QTest::mouseClick(start, Qt::LeftButton);
+            }
             report(QStringLiteral("STEP chosen %1").arg(name));
             step = 2;
             break;
@@ -187,12 +234,17 @@ int main(int argc, char *argv[])
                 QCoreApplication::exit(30);
                 return;
             }
-            if (text != QStringLiteral("Corvin准备完成"))
+            auto *start = child<QPushButton>(prepare, "pushButton");
+            if (text != QStringLiteral("Corvin准备完成")
+                || (keys && QApplication::focusWidget() != start))
                 return;
             report(QStringLiteral("STEP ready"));
             step = 3;
             // Ends the process on a confirmed, successful start.
-            QTest::mouseClick(child<QPushButton>(prepare, "pushButton"), Qt::LeftButton);
+            if (keys)
+                key(Qt::Key_Space);
+            else
+                QTest::mouseClick(start, Qt::LeftButton);
             report(QStringLiteral("STEP returned"));
             step = 4;
             break;

@@ -240,6 +240,10 @@ void tst_PreparationFlow::flow_data()
             << "ok" << 0 << "1.2"
             << "0.9.8"
             << "heron" << false << "ok" << 0 << QStringList {confirmBox} << 1500 << false;
+    QTest::newRow("keyboard alone")
+            << "keys" << 1 << ""
+            << "0.9.8"
+            << "atrium" << false << "ok" << 0 << QStringList {confirmBox} << 0 << false;
     QTest::newRow("Chinese names")
             << "ok" << 0 << "1.2"
             << "0.9.8"
@@ -388,6 +392,11 @@ void tst_PreparationFlow::flow()
     // The log is UTF-8 whatever the system's code page: the names are intact.
     QVERIFY(logBytes.contains(
             QStringLiteral("Content:课件选中了: \"%1\"").arg(displayName).toUtf8()));
+    // F5 checked once more before the keyboard chose.
+    QCOMPARE(logBytes.contains(
+                     QStringLiteral("Content:[CoursewareSelect][on_recheckButton_clicked] 重新检测")
+                             .toUtf8()),
+             mode == QLatin1String("keys"));
     if (chinese)
         QVERIFY(logBytes.contains(
                 QStringLiteral("copy File ++  \"%1/C1/3/媒体/片头.mp4\"").arg(download).toUtf8()));

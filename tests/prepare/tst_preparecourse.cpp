@@ -137,6 +137,8 @@ struct BoxSeen
     QStringList buttons;
     Qt::WindowFlags flags;
     bool okIsDefault = false;
+    QString focused; // the text of the button with the keyboard focus
+    QStringList unnamed; // TestSupport::unnamedControls
 };
 
 // `then` runs right after the press, when the box has gone.
@@ -160,6 +162,9 @@ void pressInNextBox(BoxSeen *seen, QMessageBox::StandardButton press,
                 = box->defaultButton() && box->defaultButton() == box->button(QMessageBox::Ok);
         for (QAbstractButton *b : box->buttons())
             seen->buttons.append(b->text());
+        if (auto *focused = qobject_cast<QAbstractButton *>(box->focusWidget()))
+            seen->focused = focused->text();
+        seen->unnamed = TestSupport::unnamedControls(box);
         if (QAbstractButton *target = box->button(press))
             target->click();
         else
@@ -377,6 +382,9 @@ void tst_PrepareCourse::readyState()
     QVERIFY(reason(w)->isHidden());
     QCOMPARE(bar(w)->maximum(), 4);
     QCOMPARE(bar(w)->value(), 4);
+    // The next step has the keyboard focus, and every control a name.
+    QCOMPARE(w->focusWidget(), button(w));
+    QCOMPARE(TestSupport::unnamedControls(w), QStringList());
     QCOMPARE(QDir(appData + QStringLiteral("/heron/resource/image")).entryList(QDir::Files).size(),
              4);
 
@@ -442,6 +450,7 @@ void tst_PrepareCourse::failedState()
     QCOMPARE(label(w)->palette().color(QPalette::WindowText), QColor(Qt::red));
     QVERIFY(!bar(w)->isVisible());
     QVERIFY(button(w)->isEnabled());
+    QCOMPARE(w->focusWidget(), button(w));
     // A file of the download folder went missing after the check (which is off here).
     QVERIFY(reason(w)->isVisible());
     QCOMPARE(reason(w)->text(), QStringLiteral("下载的课件文件缺失，请等分发完成后重新检测"));
@@ -490,7 +499,7 @@ void tst_PrepareCourse::retryShowsSelection()
     PrepareCourse *w = open();
     QVERIFY(QTest::qWaitForWindowExposed(w));
     QTRY_COMPARE(button(w)->text(), QStringLiteral("重试"));
-    QTest::mouseClick(button(w), Qt::LeftButton);
+    QTest::keyClick(button(w), Qt::Key_Space);
     QVERIFY(select->isVisible());
     QVERIFY(!w->isVisible());
 }
@@ -654,6 +663,7 @@ void tst_PrepareCourse::runningClientBox()
         QVERIFY(seen.seen);
         QCOMPARE(seen.title, QStringLiteral("Corvin助手"));
         QCOMPARE(seen.text, QStringLiteral(" 请手动关闭学生端"));
+        QCOMPARE(seen.unnamed, QStringList());
         QCOMPARE(seen.buttons, QStringList {QStringLiteral("确定")});
         QVERIFY(seen.okIsDefault);
         // Qt adds the system-menu hint itself wherever a title button hint is set.
@@ -676,10 +686,17 @@ void tst_PrepareCourse::cancelStartsNothing()
     for (int press = 0; press < 2; ++press) {
         BoxSeen seen;
         pressInNextBox(&seen, QMessageBox::Cancel);
-        QTest::mouseClick(button(w), Qt::LeftButton);
+        // Once with the mouse, once with the keyboard.
+        if (press == 0)
+            QTest::mouseClick(button(w), Qt::LeftButton);
+        else
+            QTest::keyClick(button(w), Qt::Key_Space);
         QVERIFY(seen.seen);
         QCOMPARE(seen.title, QStringLiteral("Corvin助手"));
         QCOMPARE(seen.text, QStringLiteral(" 学生端即将启动"));
+        // Return confirms: the focus is on the default button.
+        QCOMPARE(seen.focused, QStringLiteral("确定"));
+        QCOMPARE(seen.unnamed, QStringList());
         QCOMPARE(seen.buttons, (QStringList {QStringLiteral("确定"), QStringLiteral("取消")}));
         QVERIFY(seen.okIsDefault);
         // Qt adds the system-menu hint itself wherever a title button hint is set.
