@@ -40,6 +40,8 @@ public:
             if (!dialog)
                 return;
             ++count;
+            // Read as a screen reader reads it: every field named after its label.
+            unnamed += TestSupport::unnamedControls(dialog);
             dialog->findChild<QLineEdit *>(QStringLiteral("user"))->setText(user);
             dialog->findChild<QLineEdit *>(QStringLiteral("password"))->setText(password);
             if (accept)
@@ -50,6 +52,7 @@ public:
         timer.start(10);
     }
     int count = 0;
+    QStringList unnamed;
 
 private:
     QTimer timer;
@@ -261,6 +264,7 @@ void tst_SchoolNetwork::proxyLogin()
     failedBefore = 1;
 #endif
     QCOMPARE(answerer.count, 1);
+    QCOMPARE(answerer.unnamed, QStringList());
     QCOMPARE(service.requests(lessonPath).size(), passes ? 1 : 0);
     if (passes) {
         QCOMPARE(service.requests(loginPath).size(), 1);
