@@ -1,6 +1,7 @@
 #include "LoginWidget.h"
 #include "ui_LoginWidget.h"
 
+#include "app/AboutDialog.h"
 #include "config/AppContext.h"
 #include "courseware/CoursewareSelect.h"
 #include "net/ServiceRequest.h"
@@ -10,6 +11,7 @@
 #include <QJsonValue>
 #include <QMessageBox>
 #include <QPalette>
+#include <QShortcut>
 #include <QTimer>
 #include <QVariantMap>
 
@@ -31,6 +33,10 @@ LoginWidget::LoginWidget(QWidget *parent) : QWidget(parent), ui(new Ui::LoginWid
 
     connect(ui->pushButton, &QPushButton::clicked, this, &LoginWidget::on_pushButton_clicked);
     connect(this, &LoginWidget::login_ok, this, &LoginWidget::on_login_ok);
+    connect(ui->aboutButton, &QPushButton::clicked, this, &LoginWidget::on_aboutButton_clicked);
+    // F1 is where a teacher, or a support engineer on the phone, looks for help.
+    auto *help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this, &LoginWidget::on_aboutButton_clicked);
 }
 
 LoginWidget::~LoginWidget()
@@ -141,6 +147,12 @@ void LoginWidget::focusAfterFailure(bool wrongPassword)
         next->setAccessibleDescription(ui->error_tip->text());
         next->setFocus(Qt::OtherFocusReason);
     });
+}
+
+void LoginWidget::on_aboutButton_clicked()
+{
+    AboutDialog about(this);
+    about.exec();
 }
 
 void LoginWidget::on_login_ok()

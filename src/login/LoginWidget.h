@@ -27,6 +27,7 @@ public slots:
     void on_login(QString body);
     void on_login_ok();
     void on_check_lesson(QString body);
+    void on_aboutButton_clicked();
 
 private:
     // Enables the login button again and, once the message shows, puts the focus where the

@@ -1,5 +1,7 @@
 #include "LogMask.h"
 
+#include <QRegularExpression>
+
 namespace LogMask {
 
 const QLatin1String mask("\"******\"");
@@ -100,6 +102,18 @@ QString maskSecrets(const QString &text)
     }
     result += text.midRef(copied);
     return result;
+}
+
+QString maskText(const QString &text)
+{
+    QString masked = maskSecrets(text);
+    static const QRegularExpression keyValue(
+            QStringLiteral("((?:password|passwd|pwd|token)\\s*[=:]\\s*)[^\\s,;&\"]+"),
+            QRegularExpression::CaseInsensitiveOption);
+    masked.replace(keyValue, QStringLiteral("\\1******"));
+    static const QRegularExpression userInfo(QStringLiteral("(://[^/\\s:@]*):[^/\\s@]*@"));
+    masked.replace(userInfo, QStringLiteral("\\1:******@"));
+    return masked;
 }
 
 QString forLog(const QString &text)

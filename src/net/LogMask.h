@@ -15,6 +15,11 @@ QString maskSecrets(const QString &text);
 QString forLog(const QString &text);
 constexpr int maxLoggedBytes = 64 * 1024;
 
+// Any text that leaves the machine (a diagnostics package): maskSecrets, and also the values of
+// "password" and "token" written as key=value or key: value, and the password of an address's
+// user info.
+QString maskText(const QString &text);
+
 extern const QLatin1String mask;
 
 } // namespace LogMask

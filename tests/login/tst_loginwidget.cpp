@@ -245,7 +245,7 @@ void tst_LoginWidget::formWindow()
     QVERIFY(flags & Qt::WindowSystemMenuHint);
     QVERIFY(flags & Qt::WindowCloseButtonHint);
 
-    // The nine widgets, in creation order.
+    // The nine widgets of the form, in creation order, and the About button after them.
     QStringList names;
     for (QObject *o : w.children()) {
         if (o->isWidgetType())
@@ -253,7 +253,8 @@ void tst_LoginWidget::formWindow()
     }
     QCOMPARE(names,
              QStringList({"pushButton", "error_tip", "lineEdit_2", "label_2", "lineEdit", "label",
-                          "radioButton_atrium", "radioButton_brightHall", "label_3"}));
+                          "radioButton_atrium", "radioButton_brightHall", "label_3",
+                          "aboutButton"}));
 
     QLabel *label = tip(w);
     QCOMPARE(label->alignment(), Qt::AlignRight | Qt::AlignTrailing | Qt::AlignVCenter);
@@ -284,7 +285,7 @@ void tst_LoginWidget::tabOrderAndShortcut()
     // other) and at the window, which takes the focus too.
     QCOMPARE(TestSupport::tabPath(&w),
              QStringList({"lineEdit", "lineEdit_2", "pushButton", "radioButton_atrium",
-                          "LoginWidget"}));
+                          "aboutButton", "LoginWidget"}));
     QCOMPARE(button(w)->shortcut(), QKeySequence(QStringLiteral("Return")));
     QVERIFY(button(w)->isEnabled());
 }
