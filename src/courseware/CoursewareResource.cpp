@@ -217,9 +217,12 @@ void CoursewareResource::finishCheck()
     qDebug() << "校验课件结束";
     locker.unlock();
     const bool save = useCache;
+    // The window need not wait for the cache file, but the process's end does.
+    if (save)
+        DigestCache::shared().expectSave();
     checkDone.reportFinished();
-    // The window need not wait for the cache file; this object is not touched any more, and its
-    // destruction waits for the check to end, this saving included.
+    // This object is not touched any more, and its destruction waits for the check to end,
+    // this saving included.
     if (save)
         DigestCache::shared().save();
 }
@@ -247,7 +250,8 @@ QString failureSummary(bool parsed, const ResourceCheck *check)
         parts.append(QStringLiteral("%1 个文件无法读取").arg(unreadable));
     if (const int differs = count.value(Outcome::Differs))
         parts.append(QStringLiteral("%1 个文件校验不一致").arg(differs));
-    if (count.value(Outcome::Stopped) > 0 || parts.isEmpty())
+    if (count.value(Outcome::Stopped) > 0 || count.value(Outcome::OutOfMemory) > 0
+        || parts.isEmpty())
         parts.append(QStringLiteral("检测未完成"));
     return parts.join(QStringLiteral("，"));
 }
