@@ -396,7 +396,7 @@ void tst_ResourceCheck::waitingFilesDoneBeforeBlockingOpen()
         if (fd >= 0 && ::write(fd, late.constData(), size_t(late.size())) >= 0)
             ::close(fd);
     });
-    QTRY_COMPARE_WITH_TIMEOUT(reported.load(), sizes.size(), 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(reported.load(), sizes.size(), 10000);
     QCOMPARE(check.doneBytes(), before);
     release.dismiss();
     QFile writer(QFile::decodeName(pipe));
