@@ -109,6 +109,11 @@ void logChecked(const ResourceCheck::File &file)
                  << "路径越出课件目录, 未读取:" << file.path;
         return;
     }
+    if (file.outcome == ResourceCheck::Outcome::OutOfMemory) {
+        qDebug() << "[CoursewareResource][checkDisk]"
+                 << "内存不足, 未能校验:" << file.path;
+        return;
+    }
     corvinDebugLine() << file.path << file.digest;
     corvinDebugLine() << file.path << " 本地计算md5 :" << file.digest
                       << "服务端md5: " << file.announced;
