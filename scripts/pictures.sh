@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Renders every window of Corvin in each of its states, offscreen, into PNG files:
+# Renders every window of Corvin in each of its states, offscreen, into PNG files, each with the
+# list of its window's visible controls beside it (<state>.controls), which the picture test
+# compares with the windows as they are:
 #   scripts/pictures.sh [output folder]     (default docs/pictures)
 # The Windows build's login and selection windows at 150 % display scaling, under Wine on a
 # virtual display, as win150-login.png and win150-select.png (CORVIN_QT_MINGW and CORVIN_HTTPLIB
@@ -41,5 +43,6 @@ trap 'rm -rf "$shots"' EXIT
 bash scripts/wine-at-dpi.sh 144 "$win/pictures-prefix" "$win/bin" "$win/pictures/corvin-pictures.exe" "$shots"
 for name in login select; do
     cp "$shots/$name.png" "$out/win150-$name.png"
+    cp "$shots/$name.controls" "$out/win150-$name.controls"
     echo "$out/win150-$name.png"
 done

@@ -21,3 +21,9 @@ bool LogBatch::isOpen()
 {
     return depth > 0;
 }
+
+void LogBatch::writeOut()
+{
+    if (depth > 0)
+        flushLog();
+}

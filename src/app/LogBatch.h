@@ -15,6 +15,9 @@ public:
     LogBatch &operator=(const LogBatch &) = delete;
 
     static bool isOpen();
+    // Writes out what waits, for a thread about to work a long while without logging: its
+    // records are not to sit in memory meanwhile.
+    static void writeOut();
 };
 
 #endif // LOGBATCH_H

@@ -34,7 +34,8 @@ private:
 
     QString openedPath;
     qintptr handle = -1;
-    // What the open file is: its device and inode; on Windows the full path it was opened under.
+    // What the open file is: its device and inode (on Windows its volume and file index, and the
+    // full path it was opened under).
     quint64 device = 0;
     quint64 inode = 0;
     QString fullPath;

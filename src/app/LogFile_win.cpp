@@ -14,6 +14,17 @@ HANDLE nativeHandle(qintptr handle)
     return reinterpret_cast<HANDLE>(handle);
 }
 
+// The volume and file index: what the inode is on Linux.
+bool fileId(HANDLE file, quint64 *volume, quint64 *index)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info))
+        return false;
+    *volume = info.dwVolumeSerialNumber;
+    *index = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
 } // namespace
 
 LogFile::~LogFile()
@@ -35,9 +46,22 @@ bool LogFile::isCurrent(const QString &path)
         return false;
     // A file deleted while open stays until its last handle closes; the name is gone already.
     FILE_STANDARD_INFO standard;
-    return GetFileInformationByHandleEx(nativeHandle(handle), FileStandardInfo, &standard,
-                                        sizeof standard)
-            && !standard.DeletePending && standard.NumberOfLinks > 0;
+    if (!GetFileInformationByHandleEx(nativeHandle(handle), FileStandardInfo, &standard,
+                                      sizeof standard)
+        || standard.DeletePending || standard.NumberOfLinks == 0)
+        return false;
+    // A file renamed or moved while open takes the handle along: the name must still lead to it.
+    const HANDLE named = CreateFileW(fullPath.toStdWString().c_str(), 0,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (named == INVALID_HANDLE_VALUE)
+        return false;
+    quint64 namedVolume = 0;
+    quint64 namedIndex = 0;
+    const bool same = fileId(named, &namedVolume, &namedIndex) && namedVolume == device
+            && namedIndex == inode;
+    CloseHandle(named);
+    return same;
 }
 
 bool LogFile::open(const QString &path, QString *error)
@@ -55,6 +79,11 @@ bool LogFile::open(const QString &path, QString *error)
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *error = qt_error_string(int(GetLastError()));
+        return false;
+    }
+    if (!fileId(file, &device, &inode)) {
+        *error = qt_error_string(int(GetLastError()));
+        CloseHandle(file);
         return false;
     }
     handle = reinterpret_cast<qintptr>(file);

@@ -112,6 +112,11 @@ void logChecked(const ResourceCheck::File &file)
                  << "路径越出课件目录, 未读取:" << file.path;
         return;
     }
+    if (file.outcome == ResourceCheck::Outcome::OutOfMemory) {
+        qDebug() << "[CoursewareResource][checkDisk]"
+                 << "内存不足, 未能校验:" << file.path;
+        return;
+    }
     corvinDebugLine() << file.path << file.digest;
     corvinDebugLine() << file.path << " 本地计算md5 :" << file.digest
                       << "服务端md5: " << file.announced;
@@ -220,9 +225,12 @@ void CoursewareResource::finishCheck()
     qDebug() << "校验课件结束";
     locker.unlock();
     const bool save = useCache;
+    // The window need not wait for the cache file, but the process's end does.
+    if (save)
+        DigestCache::shared().expectSave();
     checkDone.reportFinished();
-    // The window need not wait for the cache file; this object is not touched any more, and its
-    // destruction waits for the check to end, this saving included.
+    // This object is not touched any more, and its destruction waits for the check to end,
+    // this saving included.
     if (save)
         DigestCache::shared().save();
 }
@@ -252,7 +260,8 @@ QString failureSummary(bool parsed, const QString &requestFailure, const Resourc
         parts.append(QStringLiteral("%1 个文件无法读取").arg(unreadable));
     if (const int differs = count.value(Outcome::Differs))
         parts.append(QStringLiteral("%1 个文件校验不一致").arg(differs));
-    if (count.value(Outcome::Stopped) > 0 || parts.isEmpty())
+    if (count.value(Outcome::Stopped) > 0 || count.value(Outcome::OutOfMemory) > 0
+        || parts.isEmpty())
         parts.append(QStringLiteral("检测未完成"));
     return parts.join(QStringLiteral("，"));
 }

@@ -13,6 +13,7 @@
 #include <QtConcurrent>
 
 #include <cstring>
+#include <new>
 
 ResourceCheck::ResourceCheck(const QString &folder, const QVector<ResourceElement> &flow,
                              const QVector<ResourceElement> &resources, DigestCache *cache)
@@ -148,27 +149,28 @@ qint64 ResourceCheck::totalBytes() const
 
 void ResourceCheck::work()
 {
-    // With a few files (large video, typically), their sizes first, so that the progress has its
-    // whole before any file is read. A web-style courseware of many small files is sized as its
-    // files are opened: a look at each file beforehand would cost as much as hashing it.
-    if (sizedUpFront) {
-        for (int i = nextSize++; i < checked.size(); i = nextSize++) {
-            sizeFile(checked[i], FileUtils::fileSize(checked[i].path));
-            if (filesSized == checked.size()) {
-                QMutexLocker locker(&sizingMutex);
-                allSized.wakeAll();
-            }
-        }
-        // A file still being sized by another worker is not read before its size is known.
-        QMutexLocker locker(&sizingMutex);
-        while (filesSized < checked.size())
-            allSized.wait(&sizingMutex);
-    }
+    if (sizedUpFront)
+        sizeFiles();
     bool last = false;
     {
         // What the result handler logs goes out in a few large writes, not a write per file.
         const LogBatch batch;
-        checkFiles();
+        std::vector<char> buffer;
+        Lanes lanes;
+        Streams streams;
+        // The code throws no exceptions; this catch departs from that for the hang's sake. Out of
+        // memory outside a file's guarded steps (a reader, a lane) would leave the worker count
+        // above 0 and the window waiting forever: the files the worker held fail as such, and
+        // it goes on with the next.
+        for (bool more = true; more;) {
+            int held[2] = {-1, -1};
+            try {
+                checkFiles(lanes, streams, buffer, held);
+                more = false;
+            } catch (...) {
+                giveUp(lanes, streams, held);
+            }
+        }
         last = --workersLeft == 0;
         if (last)
             report(true);
@@ -177,20 +179,44 @@ void ResourceCheck::work()
         finish();
 }
 
-void ResourceCheck::checkFiles()
+// With a few files (large video, typically), their sizes first, so that the progress has its
+// whole before any file is read. A web-style courseware of many small files is sized as its
+// files are opened: a look at each file beforehand would cost as much as hashing it.
+void ResourceCheck::sizeFiles()
 {
-    std::vector<char> buffer;
-    Lanes lanes;
-    Streams streams;
-    int index = next++;
+    for (int i = nextSize++; i < checked.size(); i = nextSize++) {
+        qint64 size = 0;
+        try {
+            size = FileUtils::fileSize(checked[i].path);
+        } catch (...) {
+            // Out of memory: the file counts as empty in the progress, and is still read.
+        }
+        sizeFile(checked[i], size);
+        if (filesSized == checked.size()) {
+            QMutexLocker locker(&sizingMutex);
+            allSized.wakeAll();
+        }
+    }
+    // A file still being sized by another worker is not read before its size is known.
+    QMutexLocker locker(&sizingMutex);
+    while (filesSized < checked.size())
+        allSized.wait(&sizingMutex);
+}
+
+// `held` names the files taken and not in a lane or stream, for giveUp().
+void ResourceCheck::checkFiles(Lanes &lanes, Streams &streams, std::vector<char> &buffer,
+                               int held[2])
+{
+    int index = held[0] = next++;
     std::unique_ptr<FileReader> reader(new FileReader);
     bool isOpen = false; // whether `reader` holds the file already
     bool opened = false;
     while (index < checked.size()) {
         File &file = checked[index];
         if (!isOpen) {
-            // The large files that wait are done first: opening this one may take long (a pipe
-            // waits for its writer).
+            // The files that wait are done first: opening this one may take long (a pipe waits
+            // for its writer), and their results are not to be held back meanwhile.
+            hashLanes(lanes);
             hashStreams(streams, true);
             opened = guarded(file, [&] {
                 if (!sizedUpFront)
@@ -200,8 +226,8 @@ void ResourceCheck::checkFiles()
         }
         // The file that follows, when large, is opened now and read ahead by the system while
         // this one is hashed: the disk works meanwhile.
-        const int after = next++;
         std::unique_ptr<FileReader> afterReader(new FileReader);
+        const int after = held[1] = next++;
         const bool afterOpen
                 = after < checked.size() && sizedUpFront && checked[after].size >= readAheadFrom;
         bool afterOpened = false;
@@ -212,6 +238,12 @@ void ResourceCheck::checkFiles()
                 afterReader->readAhead(readAheadBytes);
         }
         if (streamOrQueue(file, index, opened, *reader, lanes)) {
+            if (opened && !file.fromCache && reader->identity().size >= readAheadFrom) {
+                // A large file takes a while: the lines of the files done so far are written
+                // first, not held in memory meanwhile.
+                hashLanes(lanes);
+                LogBatch::writeOut();
+            }
             // Side by side with the large files that follow, opened ahead; alone, a file goes
             // through Md5, which is faster for one.
             if ((afterOpen || streams.count > 0)
@@ -227,13 +259,45 @@ void ResourceCheck::checkFiles()
         } else if (lanes.count == Md5Lanes::width) {
             hashLanes(lanes);
         }
-        index = after;
+        index = held[0] = after;
+        held[1] = -1;
         reader = std::move(afterReader);
         isOpen = afterOpen;
         opened = afterOpened;
     }
     hashLanes(lanes);
     hashStreams(streams, true);
+}
+
+// Every file the worker held that has no result yet: in a lane, in a stream, taken.
+void ResourceCheck::giveUp(Lanes &lanes, Streams &streams, const int held[2])
+{
+    const auto fail = [this](int index, qint64 counted) {
+        if (index < 0 || index >= checked.size() || fileDone[size_t(index)])
+            return;
+        File &file = checked[index];
+        file.outcome = Outcome::OutOfMemory;
+        file.digest.clear();
+        file.fromCache = false;
+        bytesDone += qMax<qint64>(0, file.size - counted);
+        fileFinished(index);
+    };
+    for (int l = 0; l < lanes.count; ++l)
+        fail(lanes.waiting[l].index, 0);
+    lanes.count = 0;
+    for (Streams::Stream &stream : streams.lanes) {
+        if (stream.index < 0)
+            continue;
+        fail(stream.index, stream.read);
+        stream.index = -1;
+        stream.reader.reset();
+        stream.pending = 0;
+        stream.read = 0;
+        stream.atEnd = false;
+    }
+    streams.count = 0;
+    fail(held[0], 0);
+    fail(held[1], 0);
 }
 
 // True when the file is to be hashed as it is read; false when it waits, read whole, for the
@@ -262,7 +326,7 @@ bool ResourceCheck::streamOrQueue(File &file, int index, bool opened, FileReader
         }
         lane.index = index;
         lane.identity = identity;
-        lane.unchanged = in.unchanged();
+        lane.unchanged = in.unchanged(lane.size);
         ++lanes.count;
         return true;
     });
@@ -352,6 +416,7 @@ void ResourceCheck::hashStreams(Streams &streams, bool all)
                     settle(file, stream.read);
                     return false;
                 }
+                // read() comes back short only at the end, also where the system reads short.
                 stream.atEnd = got < wanted;
                 stream.pending += got;
                 stream.read += got;
@@ -369,7 +434,7 @@ void ResourceCheck::hashStreams(Streams &streams, bool all)
                     streams.md5.finish(l, stream.buffer.data(), stream.pending, stream.read,
                                        digest);
                     file.digest = hexText(digest);
-                    if (cache && stream.reader->unchanged())
+                    if (cache && stream.reader->unchanged(stream.read))
                         cache->store(file.path, stream.reader->identity(), file.digest,
                                      stream.hashedAt);
                     judge(file);
@@ -449,8 +514,12 @@ void ResourceCheck::report(bool wait)
 
 void ResourceCheck::finish()
 {
-    if (whenDone)
-        whenDone();
+    try {
+        if (whenDone)
+            whenDone();
+    } catch (...) {
+        // The future ends all the same: a window waits on it.
+    }
     done.reportFinished();
 }
 
@@ -507,7 +576,7 @@ void ResourceCheck::checkFile(File &file, FileReader &in, bool opened, std::vect
                 return;
             }
             // Kept only when nothing changed the file while it was read.
-            if (cache && !file.digest.isEmpty() && in.unchanged())
+            if (cache && !file.digest.isEmpty() && in.unchanged(counted))
                 cache->store(file.path, in.identity(), file.digest, hashedAt);
         }
         judge(file);
@@ -550,9 +619,14 @@ bool ResourceCheck::guarded(File &file, F step)
 {
     try {
         return step();
+    } catch (const std::bad_alloc &) {
+        // The check could not do the file; it goes on and still ends.
+        file.outcome = Outcome::OutOfMemory;
+        file.digest.clear();
+        file.fromCache = false;
+        return false;
     } catch (...) {
-        // Out of memory, or a progress handler that threw: the file failed, the check goes on
-        // and still ends.
+        // A progress handler that threw: the file failed.
         file.outcome = Outcome::Unreadable;
         file.digest = FileUtils::unreadableMd5();
         file.fromCache = false;

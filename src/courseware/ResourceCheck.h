@@ -31,6 +31,7 @@ public:
         Differs,
         RefusedPath, // the name leads out of the folder: never read
         Stopped, // the program is ending: not read
+        OutOfMemory, // the check could not do it: says nothing of the file
     };
 
     struct File
@@ -88,7 +89,9 @@ private:
     const ResourceElement &element(int index) const;
     void joinPath(int index);
     void work();
-    void checkFiles();
+    void sizeFiles();
+    void checkFiles(Lanes &lanes, Streams &streams, std::vector<char> &buffer, int held[2]);
+    void giveUp(Lanes &lanes, Streams &streams, const int held[2]);
     bool streamOrQueue(File &file, int index, bool opened, FileReader &in, Lanes &lanes);
     void hashLanes(Lanes &lanes);
     bool joinStreams(const File &file, int index, bool opened, std::unique_ptr<FileReader> &reader,

@@ -9,7 +9,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QStandardPaths>
+
+#include <cstdlib>
 
 namespace {
 
@@ -23,9 +26,28 @@ DigestCache::DigestCache(const QString &fileName) : path(fileName) { }
 
 DigestCache &DigestCache::shared()
 {
-    static DigestCache cache(QStandardPaths::writableLocation(QStandardPaths::CacheLocation)
-                             + QStringLiteral("/md5-cache.json"));
-    return cache;
+    static DigestCache *const cache = [] {
+        auto *made = new DigestCache(QStandardPaths::writableLocation(QStandardPaths::CacheLocation)
+                                     + QStringLiteral("/md5-cache.json"));
+        // Runs before whatever was made earlier is destroyed, the thread pool included.
+        std::atexit(waitForSaves);
+        return made;
+    }();
+    return *cache;
+}
+
+void DigestCache::waitForSaves()
+{
+    DigestCache &cache = shared();
+    QMutexLocker locker(&cache.mutex);
+    while (cache.savesExpected > 0)
+        cache.saved.wait(&cache.mutex);
+}
+
+void DigestCache::expectSave()
+{
+    QMutexLocker locker(&mutex);
+    ++savesExpected;
 }
 
 void DigestCache::load()
@@ -127,6 +149,10 @@ void appendJsonString(QByteArray *out, const QString &text)
 bool DigestCache::save()
 {
     QMutexLocker locker(&mutex);
+    const auto announced = qScopeGuard([this] {
+        if (savesExpected > 0 && --savesExpected == 0)
+            saved.wakeAll();
+    });
     if (!loaded)
         load();
     // What the file brought along is looked at once; what this run stored was there.

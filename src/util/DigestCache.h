@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QMutex>
 #include <QString>
+#include <QWaitCondition>
 
 // The MD5 digests of files hashed before, each kept with the file's identity: a file whose
 // identity is unchanged need not be read again. Only digests are kept, never a verdict: the
@@ -16,7 +17,9 @@ class DigestCache
 public:
     explicit DigestCache(const QString &fileName);
 
-    // The user's cache of the verification, in the per-user cache folder.
+    // The user's cache of the verification, in the per-user cache folder. Never destroyed, so
+    // that a task still using it at the process's end finds it whole; the process's end (exit()
+    // included) waits for the saves announced by expectSave().
     static DigestCache &shared();
 
     // The digest stored for the file at path with this identity; "" when there is none.
@@ -32,6 +35,10 @@ public:
     // Writes the file atomically when anything changed, without the entries of files that are
     // gone. False when it could not be written.
     bool save();
+    // Announces a save() to come from this thread, for a caller that lets others go on first
+    // (one of them may end the process): the end waits for it. Each call is followed by one
+    // save().
+    void expectSave();
 
     QString fileName() const { return path; }
     // Forgets what it holds; the file is read again on next use.
@@ -46,6 +53,7 @@ private:
     };
 
     void load();
+    static void waitForSaves();
 
     const QString path;
     QMutex mutex;
@@ -53,6 +61,8 @@ private:
     bool loaded = false;
     bool dirty = false;
     qint64 settleWindowMs = 2000;
+    int savesExpected = 0;
+    QWaitCondition saved;
 };
 
 #endif // DIGESTCACHE_H

@@ -1,5 +1,23 @@
 #include "FileReader.h"
 
+#include "util/FileUtils.h"
+#include "util/Md5.h"
+
+FileReader::ReadFunction FileReader::readFunction = nullptr;
+
+void FileReader::setReadFunction(ReadFunction function)
+{
+    readFunction = function;
+}
+
+qint64 FileReader::readSome(char *data, qint64 size)
+{
+    const qint64 got = readFunction ? readFunction(*this, data, size) : systemRead(data, size);
+    if (got > 0)
+        position += got;
+    return got;
+}
+
 qint64 FileReader::read(char *data, qint64 size)
 {
     qint64 have = 0;
@@ -9,8 +27,9 @@ qint64 FileReader::read(char *data, qint64 size)
         if (got < 0)
             return -1;
         have += got;
-        // A regular file reads short only at its end.
-        if (got == 0 || (opened.regularFile && got < wanted))
+        // A short read past the size the file was opened with saves a read of 0 bytes for each
+        // small file; earlier it only means the file system gives less at a time.
+        if (got == 0 || (opened.regularFile && got < wanted && position >= opened.size))
             break;
     }
     return have;
@@ -30,4 +49,26 @@ FileReader::Whole FileReader::readWhole(std::vector<char> *buffer, qint64 limit,
         return rewind() ? Larger : Failed;
     *size = have;
     return Read;
+}
+
+QString FileReader::md5Hex(std::vector<char> *buffer, const std::function<void(qint64)> &progress)
+{
+    if (buffer->size() < chunkSize)
+        buffer->resize(chunkSize);
+    Md5 md5;
+    for (;;) {
+        if (FileUtils::stopRequested())
+            return QString();
+        const qint64 got = read(buffer->data(), qint64(chunkSize));
+        if (got < 0)
+            return QString();
+        if (got == 0)
+            break;
+        md5.addData(buffer->data(), got);
+        if (progress)
+            progress(got);
+        if (size_t(got) < chunkSize)
+            break;
+    }
+    return QString::fromLatin1(md5.result().toHex());
 }

@@ -27,13 +27,16 @@ public:
     const FileIdentity &identity() const { return opened; }
     // Has the system read up to `bytes` of the file ahead, while the caller does other work.
     void readAhead(qint64 bytes);
-    // Whether the file is still as it was opened, once it has been read.
-    bool unchanged();
+    // Whether the file is still as it was opened, once `bytes` of it have been read: a digest of
+    // fewer bytes than the size it was opened with (a read cut short) is never to be kept.
+    bool unchanged(qint64 bytes);
     // The MD5 of the whole content as 32 lower-case hex digits; "" when a read fails or a stop
     // was requested. `progress` hears each chunk's size; `buffer` is grown to the chunk size.
     QString md5Hex(std::vector<char> *buffer, const std::function<void(qint64)> &progress);
 
-    // Up to `size` bytes of the file, fewer only at its end; -1 when a read fails.
+    // Up to `size` bytes of the file, fewer only at its end; -1 when a read fails. A read may come
+    // back short mid-file (FUSE, network shares): only a read of 0 bytes, or a short one once the
+    // size the file was opened with is read, is the end.
     qint64 read(char *data, qint64 size);
 
     enum Whole { Read, Larger, Failed };
@@ -41,14 +44,24 @@ public:
     // `limit` bytes. Larger: the file is at its start again, for md5Hex. Failed: a read failed.
     Whole readWhole(std::vector<char> *buffer, qint64 limit, qint64 *size);
 
+    // One read of the system's: up to `size` bytes, 0 at the end, -1 on failure.
+    qint64 systemRead(char *data, qint64 size);
+    // Every reader's reads go through `function` when set, which calls systemRead() itself: the
+    // tests' file systems that read short. Set while no reader reads.
+    using ReadFunction = qint64 (*)(FileReader &reader, char *data, qint64 size);
+    static void setReadFunction(ReadFunction function);
+
 private:
     Q_DISABLE_COPY(FileReader)
 
-    // One read of the system's: up to `size` bytes, 0 at the end, -1 on failure.
     qint64 readSome(char *data, qint64 size);
     bool rewind();
 
+    static const size_t chunkSize;
+    static ReadFunction readFunction;
+
     FileIdentity opened;
+    qint64 position = 0; // bytes read since the start
     int fd = -1;
     QFile *file = nullptr;
 };

@@ -1,8 +1,5 @@
 #include "FileReader.h"
 
-#include "util/FileUtils.h"
-#include "util/Md5.h"
-
 #include <QFile>
 
 #include <cerrno>
@@ -10,12 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
 // A chunk the hash reads back from the processor's cache rather than from memory (measured: a
 // quarter more throughput than 1 MiB on warm files, and more from a cold disk too); the system's
 // read-ahead keeps the disk busy between two reads.
-constexpr size_t chunkSize = 256 * 1024;
-} // namespace
+const size_t FileReader::chunkSize = 256 * 1024;
 
 FileReader::~FileReader()
 {
@@ -48,37 +43,12 @@ void FileReader::readAhead(qint64 bytes)
 
 // A write while the file is read changes its change time at once, so the identity it was opened
 // with never matches again and nothing kept under it is served later: no need to look again.
-bool FileReader::unchanged()
+bool FileReader::unchanged(qint64 bytes)
 {
-    return opened.valid;
+    return opened.valid && bytes == opened.size;
 }
 
-QString FileReader::md5Hex(std::vector<char> *buffer, const std::function<void(qint64)> &progress)
-{
-    if (buffer->size() < chunkSize)
-        buffer->resize(chunkSize);
-    Md5 md5;
-    for (;;) {
-        if (FileUtils::stopRequested())
-            return QString();
-        const ssize_t got = ::read(fd, buffer->data(), chunkSize);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return QString();
-        if (got == 0)
-            break;
-        md5.addData(buffer->data(), got);
-        if (progress)
-            progress(got);
-        // A regular file reads short only at its end: no further call needed to learn it.
-        if (opened.regularFile && size_t(got) < chunkSize)
-            break;
-    }
-    return QString::fromLatin1(md5.result().toHex());
-}
-
-qint64 FileReader::readSome(char *data, qint64 size)
+qint64 FileReader::systemRead(char *data, qint64 size)
 {
     for (;;) {
         const ssize_t got = ::read(fd, data, size_t(size));
@@ -89,5 +59,6 @@ qint64 FileReader::readSome(char *data, qint64 size)
 
 bool FileReader::rewind()
 {
+    position = 0;
     return ::lseek(fd, 0, SEEK_SET) == 0;
 }

@@ -1,9 +1,10 @@
 #include "FileReader.h"
 
-#include "util/FileUtils.h"
-
 #include <QFile>
 #include <QFileInfo>
+
+// As FileUtils::md5Hex reads: few calls, each ReadFile a block of its own.
+const size_t FileReader::chunkSize = 1024 * 1024;
 
 FileReader::~FileReader()
 {
@@ -27,22 +28,18 @@ void FileReader::readAhead(qint64 bytes)
 
 // NTFS may bring the times up to date only when a writer closes the file; a changed size at
 // least shows an append that went on while the file was read.
-bool FileReader::unchanged()
+bool FileReader::unchanged(qint64 bytes)
 {
-    return opened.valid && FileIdentity::of(*file) == opened;
+    return opened.valid && bytes == opened.size && FileIdentity::of(*file) == opened;
 }
 
-QString FileReader::md5Hex(std::vector<char> *buffer, const std::function<void(qint64)> &progress)
-{
-    return FileUtils::md5Hex(file, progress, buffer);
-}
-
-qint64 FileReader::readSome(char *data, qint64 size)
+qint64 FileReader::systemRead(char *data, qint64 size)
 {
     return file->read(data, size);
 }
 
 bool FileReader::rewind()
 {
+    position = 0;
     return file->seek(0);
 }

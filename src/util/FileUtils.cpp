@@ -427,18 +427,40 @@ bool FileUtils::copyNewFile(const QString &source, const QString &target, FileEr
 #endif
 }
 
-QString FileUtils::extendedPath(const QString &path)
+QString FileUtils::extendedPath(const QString &path, const QString &base)
 {
     // Windows' rules, spelled out so that they hold (and can be tested) on every platform.
     QString clean = path;
     clean.replace(QLatin1Char('\\'), QLatin1Char('/'));
     if (clean.startsWith(QLatin1String("//?/")) || clean.startsWith(QLatin1String("//./")))
         return path;
-    const bool share = clean.startsWith(QLatin1String("//"));
-    const bool drive = clean.size() >= 3 && clean.at(0).isLetter()
-            && clean.at(1) == QLatin1Char(':') && clean.at(2) == QLatin1Char('/');
-    if (!share && !drive)
+    const auto isShare = [](const QString &name) {
+        return name.startsWith(QLatin1String("//"));
+    };
+    const auto isDrive = [](const QString &name) {
+        return name.size() >= 3 && name.at(0).isLetter() && name.at(1) == QLatin1Char(':')
+                && name.at(2) == QLatin1Char('/');
+    };
+    // Made absolute before the kind is told: a relative path under a share is on that share.
+    if (clean.size() >= 2 && clean.at(0).isLetter() && clean.at(1) == QLatin1Char(':')
+        && !isDrive(clean)) {
+        // "C:x" is in that drive's own current folder, which only the system knows.
         clean = QFileInfo(clean).absoluteFilePath();
+    } else if (!isShare(clean) && !isDrive(clean)) {
+        QString folder = base.isEmpty() ? QDir::currentPath() : base;
+        folder.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        if (!clean.startsWith(QLatin1Char('/'))) {
+            clean = folder + QLatin1Char('/') + clean;
+        } else if (isDrive(folder)) {
+            // "\\x" is on the working directory's drive, or at its share's root.
+            clean = folder.left(2) + clean;
+        } else if (isShare(folder)) {
+            const int share
+                    = folder.indexOf(QLatin1Char('/'), folder.indexOf(QLatin1Char('/'), 2) + 1);
+            clean = (share < 0 ? folder : folder.left(share)) + clean;
+        }
+    }
+    const bool share = isShare(clean);
     // cleanPath would fold the share's leading "//" into one outside Windows.
     QString rest = QDir::cleanPath(share ? clean.mid(2) : clean);
     // "C:" alone names the drive's current folder, not its root.

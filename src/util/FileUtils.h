@@ -65,8 +65,9 @@ public:
                             FileError *error = nullptr);
 
     // The path every Win32 file call takes: absolute and cleaned, with "\\?\" in front
-    // ("\\?\UNC\" for a share), so that no call is bound to 260 characters.
-    static QString extendedPath(const QString &path);
+    // ("\\?\UNC\" for a share), so that no call is bound to 260 characters. A relative path
+    // is taken in `base` (the working directory when empty), which may be a share.
+    static QString extendedPath(const QString &path, const QString &base = QString());
     // Whether `resolved` lies inside `resolvedFolder`, both as the system resolved them (links
     // followed). A path or folder that could not be resolved ("") lies nowhere: the caller keeps
     // what it cannot place.

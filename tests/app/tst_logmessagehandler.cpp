@@ -35,6 +35,8 @@ private slots:
     void logIsAnOrdinaryFile();
     void threadsWriteWholeRecords();
     void folderMadeAgainWhenItVanishes();
+    void renamedFileGetsNoMoreRecords_data();
+    void renamedFileGetsNoMoreRecords();
     void messageDuringStaticDestruction();
     void batchWaitsAndKeepsOrder();
 
@@ -246,6 +248,31 @@ void tst_LogMessageHandler::folderMadeAgainWhenItVanishes()
     QVERIFY(logBytes().startsWith("\n\r["));
     QVERIFY(logBytes().endsWith("Content:after"));
     QVERIFY(!logBytes().contains("before"));
+}
+
+void tst_LogMessageHandler::renamedFileGetsNoMoreRecords_data()
+{
+    QTest::addColumn<QString>("renamedTo");
+    QTest::newRow("renamed") << "log/old.log";
+    QTest::newRow("moved to another folder") << "kept.log";
+}
+
+// A log renamed or moved while open keeps what it had; the next record goes to a new file under
+// the run's name.
+void tst_LogMessageHandler::renamedFileGetsNoMoreRecords()
+{
+    QFETCH(QString, renamedTo);
+    captureStdout([] { qDebug("before"); });
+    QVERIFY(QFile::rename(logPath(), renamedTo));
+    captureStdout([] { qDebug("after"); });
+    QFile renamed(renamedTo);
+    QVERIFY(renamed.open(QIODevice::ReadOnly));
+    const QByteArray old = renamed.readAll();
+    QVERIFY(old.endsWith("Content:before"));
+    QCOMPARE(old.count("Content:"), 1);
+    QVERIFY(logBytes().startsWith("\n\r["));
+    QVERIFY(logBytes().endsWith("Content:after"));
+    QCOMPARE(logBytes().count("Content:"), 1);
 }
 
 void tst_LogMessageHandler::messageDuringStaticDestruction()

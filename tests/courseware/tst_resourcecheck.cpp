@@ -1,4 +1,8 @@
+#include "app/LogBatch.h"
+#include "app/LogMessageHandler.h"
 #include "courseware/ResourceCheck.h"
+#include "util/DigestCache.h"
+#include "util/FileReader.h"
 #include "util/FileUtils.h"
 #include "util/Md5.h"
 
@@ -7,7 +11,46 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+#include <cstdlib>
 #include <new>
+#include <thread>
+
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+// Counts down the allocations of a reader's size made off the test's thread; the one that
+// reaches 0 fails as out of memory would.
+std::atomic<int> failReaderAllocation {0};
+std::thread::id testThread;
+} // namespace
+
+void *operator new(std::size_t size)
+{
+    if (size == sizeof(FileReader) && std::this_thread::get_id() != testThread) {
+        int left = failReaderAllocation;
+        while (left > 0 && !failReaderAllocation.compare_exchange_weak(left, left - 1)) { }
+        if (left == 1)
+            throw std::bad_alloc();
+    }
+    if (void *memory = std::malloc(size ? size : 1))
+        return memory;
+    throw std::bad_alloc();
+}
+
+void operator delete(void *memory) noexcept
+{
+    std::free(memory);
+}
+
+void operator delete(void *memory, std::size_t) noexcept
+{
+    std::free(memory);
+}
 
 using namespace CoursewareFixture;
 
@@ -17,12 +60,20 @@ class tst_ResourceCheck : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { testThread = std::this_thread::get_id(); }
     void outcomes_data();
     void outcomes();
     void listOrderAndProgress_data();
     void listOrderAndProgress();
     void manyFiles();
-    void exceptionInTaskFailsOnlyItsFile();
+    void exceptionsFailOnlyTheirFiles_data();
+    void exceptionsFailOnlyTheirFiles();
+    void shortReads_data();
+    void shortReads();
+    void waitingFilesDoneBeforeBlockingOpen_data();
+    void waitingFilesDoneBeforeBlockingOpen();
+    void linesWrittenBeforeLargeFile_data();
+    void linesWrittenBeforeLargeFile();
     void stopped();
     void digestText_data();
     void digestText();
@@ -172,10 +223,24 @@ void tst_ResourceCheck::manyFiles()
     QCOMPARE(check.files().first().outcome, O::Passed);
 }
 
-// Out of memory for the read buffer, or anything else thrown inside a task, fails that one file;
-// the check still ends, so the window waiting on it never waits forever.
-void tst_ResourceCheck::exceptionInTaskFailsOnlyItsFile()
+void tst_ResourceCheck::exceptionsFailOnlyTheirFiles_data()
 {
+    QTest::addColumn<int>("thrown"); // 0: bad_alloc by the progress, 1: another, 2: a reader
+    QTest::addColumn<int>("outcome"); // of the file that fails, the others pass
+    using O = ResourceCheck::Outcome;
+    QTest::newRow("out of memory in a file's step") << 0 << int(O::OutOfMemory);
+    QTest::newRow("a progress handler's exception") << 1 << int(O::Unreadable);
+    // Outside a file's guarded steps: the worker gives up the file it held and goes on.
+    QTest::newRow("no memory for the first reader") << 2 << int(O::OutOfMemory);
+    QTest::newRow("no memory for a later reader") << 5 << int(O::OutOfMemory);
+}
+
+// Out of memory, or anything else thrown inside a worker, fails the files it concerns; the check
+// still ends, so the window waiting on it never waits forever.
+void tst_ResourceCheck::exceptionsFailOnlyTheirFiles()
+{
+    QFETCH(int, thrown);
+    QFETCH(int, outcome);
     QTemporaryDir temp;
     const QString folder = temp.path() + QLatin1Char('/');
     QVector<ResourceElement> elements;
@@ -185,15 +250,222 @@ void tst_ResourceCheck::exceptionInTaskFailsOnlyItsFile()
         elements << elementFor(QStringLiteral("%1.bin").arg(i), md5Hex(content));
     }
     ResourceCheck check(folder, {}, elements);
-    check.setProgressHandler([](qint64 chunk) {
-        if (chunk == 7777)
+    check.setProgressHandler([thrown](qint64 chunk) {
+        if (chunk == 7777 && thrown == 0)
             throw std::bad_alloc();
+        if (chunk == 7777 && thrown == 1)
+            throw 1;
     });
-    const QFuture<void> done = check.start(QThreadPool::globalInstance());
-    QTRY_VERIFY_WITH_TIMEOUT(done.isFinished(), 10000);
-    for (int i = 0; i < 6; ++i)
-        QCOMPARE(check.files().at(i).outcome,
-                 i == 3 ? ResourceCheck::Outcome::Unreadable : ResourceCheck::Outcome::Passed);
+    QVector<int> heard;
+    check.setResultHandler([&heard](int from, int to) {
+        for (int i = from; i < to; ++i)
+            heard << i;
+    });
+    failReaderAllocation = thrown >= 2 ? thrown - 1 : 0;
+    check.run();
+    QCOMPARE(failReaderAllocation.load(), 0);
+    QCOMPARE(heard, (QVector<int> {0, 1, 2, 3, 4, 5}));
+    int failed = 0;
+    for (const ResourceCheck::File &file : check.files()) {
+        if (file.outcome != ResourceCheck::Outcome::Passed) {
+            QCOMPARE(int(file.outcome), outcome);
+            ++failed;
+        }
+    }
+    QCOMPARE(failed, 1);
+    if (thrown < 2)
+        QVERIFY(check.files().at(3).outcome != ResourceCheck::Outcome::Passed);
+}
+
+namespace {
+// Each read gives what the row's file system gives: `shortBy` 1, all but a byte; 2, half; a cut
+// ends every file after `cutAt` bytes.
+int shortBy = 0;
+qint64 cutAt = -1;
+std::atomic<qint64> readSoFar {0};
+
+qint64 shortRead(FileReader &reader, char *data, qint64 size)
+{
+    if (cutAt >= 0 && readSoFar >= cutAt)
+        return 0;
+    const qint64 asked = qMax<qint64>(1, shortBy == 1 ? size - 1 : size / 2);
+    const qint64 got = reader.systemRead(data, asked);
+    readSoFar += qMax<qint64>(0, got);
+    return got;
+}
+} // namespace
+
+void tst_ResourceCheck::shortReads_data()
+{
+    QTest::addColumn<QVector<int>>("sizes");
+    QTest::addColumn<int>("by");
+    QTest::addColumn<int>("cut"); // -1: none
+    const QVector<int> small {1, 100, 5000, 65536, 65537};
+    const QVector<int> large {(3 << 20) + 5, 300};
+    const QVector<int> sideBySide {100, (3 << 19) + 7, (1 << 21) + 64, (1 << 20) + 3};
+    QTest::newRow("small, a byte short") << small << 1 << -1;
+    QTest::newRow("small, half") << small << 2 << -1;
+    QTest::newRow("large alone, a byte short") << large << 1 << -1;
+    QTest::newRow("large alone, half") << large << 2 << -1;
+    QTest::newRow("large side by side, a byte short") << sideBySide << 1 << -1;
+    QTest::newRow("large side by side, half") << sideBySide << 2 << -1;
+    QTest::newRow("small, cut") << QVector<int> {60000} << 2 << 30000;
+    QTest::newRow("large, cut") << QVector<int> {3 << 20} << 1 << (1 << 20);
+}
+
+// Reads that come back short mid-file are read on; only a read of 0 bytes ends a file, and the
+// digest of a file read in part is never kept.
+void tst_ResourceCheck::shortReads()
+{
+    QFETCH(QVector<int>, sizes);
+    QFETCH(int, by);
+    QFETCH(int, cut);
+    QTemporaryDir temp;
+    const QString folder = temp.path() + QLatin1Char('/');
+    QVector<ResourceElement> elements;
+    for (int i = 0; i < sizes.size(); ++i) {
+        QByteArray content(sizes[i], 'x');
+        for (int at = 0; at < content.size(); at += 997)
+            content[at] = char('a' + (at + i) % 26);
+        QVERIFY(writeFile(folder + QString::number(i), content));
+        elements << elementFor(QString::number(i), md5Hex(content));
+    }
+    DigestCache cache(temp.path() + QStringLiteral("/cache.json"));
+    cache.setSettleWindowMs(0);
+    shortBy = by;
+    cutAt = cut;
+    readSoFar = 0;
+    FileReader::setReadFunction(shortRead);
+    auto restore = qScopeGuard([] { FileReader::setReadFunction(nullptr); });
+    QThreadPool pool;
+    pool.setMaxThreadCount(2);
+    ResourceCheck check(folder, {}, elements, &cache);
+    check.start(&pool).waitForFinished();
+    restore.dismiss();
+    FileReader::setReadFunction(nullptr);
+    for (const ResourceCheck::File &file : check.files())
+        QCOMPARE(file.outcome,
+                 cut < 0 ? ResourceCheck::Outcome::Passed : ResourceCheck::Outcome::Differs);
+    QCOMPARE(check.doneBytes(), check.totalBytes());
+
+    // What was kept is served again only where it is the whole file's digest.
+    ResourceCheck again(folder, {}, elements, &cache);
+    again.run();
+    QVERIFY(again.passed());
+    QCOMPARE(again.fromCache(), cut < 0 ? sizes.size() : 0);
+}
+
+void tst_ResourceCheck::waitingFilesDoneBeforeBlockingOpen_data()
+{
+    QTest::addColumn<QVector<int>>("sizes"); // before the pipe
+    QTest::newRow("small files") << QVector<int> {100, 2000, 30000};
+    QTest::newRow("small and large") << QVector<int> {100, 3 << 20, 50, (1 << 21) + 1, 7};
+}
+
+// A file whose open waits (a pipe; a hung network file) holds back neither the results nor the
+// progress of the files taken before it.
+void tst_ResourceCheck::waitingFilesDoneBeforeBlockingOpen()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("needs a named pipe in the folder, which Linux has");
+#else
+    QFETCH(QVector<int>, sizes);
+    QTemporaryDir temp;
+    const QString folder = temp.path() + QLatin1Char('/');
+    QVector<ResourceElement> elements;
+    qint64 before = 0;
+    for (int i = 0; i < sizes.size(); ++i) {
+        const QByteArray content(sizes[i], char('a' + i));
+        QVERIFY(writeFile(folder + QString::number(i), content));
+        elements << elementFor(QString::number(i), md5Hex(content));
+        before += content.size();
+    }
+    const QByteArray late = "written late";
+    const QByteArray pipe = QFile::encodeName(folder + QStringLiteral("pipe"));
+    QCOMPARE(::mkfifo(pipe.constData(), 0600), 0);
+    elements << elementFor(QStringLiteral("pipe"), md5Hex(late));
+    QThreadPool pool;
+    pool.setMaxThreadCount(1);
+    ResourceCheck check(folder, {}, elements);
+    std::atomic<int> reported {0};
+    check.setResultHandler([&reported](int, int to) { reported = to; });
+    QFuture<void> done = check.start(&pool);
+    // Should a check below fail, the pipe's reader is let go, so the test ends.
+    auto release = qScopeGuard([&] {
+        const int fd = ::open(pipe.constData(), O_WRONLY);
+        if (fd >= 0 && ::write(fd, late.constData(), size_t(late.size())) >= 0)
+            ::close(fd);
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(reported.load(), sizes.size(), 10000);
+    QCOMPARE(check.doneBytes(), before);
+    release.dismiss();
+    QFile writer(QFile::decodeName(pipe));
+    QVERIFY(writer.open(QIODevice::WriteOnly));
+    QCOMPARE(writer.write(late), qint64(late.size()));
+    writer.close();
+    done.waitForFinished();
+    QVERIFY(check.passed());
+#endif
+}
+
+void tst_ResourceCheck::linesWrittenBeforeLargeFile_data()
+{
+    QTest::addColumn<QVector<int>>("sizes");
+    QTest::addColumn<int>("firstLarge");
+    QTest::addColumn<int>("lastLarge");
+    QTest::newRow("after small files") << QVector<int> {100, 200, 300, 3 << 20} << 3 << 3;
+    QTest::newRow("two large apart")
+            << QVector<int> {100, 3 << 20, 50, 60, (1 << 21) + 1, 7} << 1 << 4;
+}
+
+// The lines of the files done are in the log file on disk while a large one is hashed, not in
+// memory for as long as it takes.
+void tst_ResourceCheck::linesWrittenBeforeLargeFile()
+{
+    QFETCH(QVector<int>, sizes);
+    QFETCH(int, firstLarge);
+    QFETCH(int, lastLarge);
+    QTemporaryDir temp;
+    const QString folder = temp.path() + QStringLiteral("/dl/");
+    QVector<ResourceElement> elements;
+    for (int i = 0; i < sizes.size(); ++i) {
+        const QByteArray content(sizes[i], char('a' + i));
+        QVERIFY(writeFile(folder + QString::number(i), content));
+        elements << elementFor(QString::number(i), md5Hex(content));
+    }
+    const QString previousDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(temp.path()));
+    runTimestamp = QStringLiteral("20261209080000");
+    const QtMessageHandler previous = qInstallMessageHandler(logMessageHandler);
+    auto restore = qScopeGuard([&] {
+        qInstallMessageHandler(previous);
+        QDir::setCurrent(previousDir);
+    });
+    const QString log = temp.path() + QStringLiteral("/log/log20261209080000.log");
+    QThreadPool pool;
+    pool.setMaxThreadCount(1);
+    ResourceCheck check(folder, {}, elements);
+    check.setResultHandler([&check](int from, int to) {
+        const LogBatch batch;
+        for (int i = from; i < to; ++i)
+            qDebug().noquote() << "checked" << check.files().at(i).path;
+    });
+    // Lines on disk whenever a large file's chunk is heard.
+    QVector<int> onDisk;
+    check.setProgressHandler([&](qint64 chunk) {
+        if (chunk <= 64 * 1024)
+            return;
+        QFile file(log);
+        onDisk << (file.open(QIODevice::ReadOnly) ? file.readAll().count("Content:checked") : 0);
+    });
+    check.start(&pool).waitForFinished();
+    QVERIFY(check.passed());
+    QVERIFY(!onDisk.isEmpty());
+    QCOMPARE(onDisk.first(), firstLarge);
+    QCOMPARE(onDisk.last(), lastLarge);
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll().count("Content:checked"), sizes.size());
 }
 
 void tst_ResourceCheck::stopped()

@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -18,6 +19,8 @@ private slots:
     void picture_data();
     void picture();
     void nothingElseWritten();
+    void publishedPicturesCurrent_data();
+    void publishedPicturesCurrent();
 
 private:
     QTemporaryDir out;
@@ -116,11 +119,42 @@ void tst_Pictures::picture()
 
 void tst_Pictures::nothingElseWritten()
 {
-    QStringList written = QDir(out.path()).entryList(QDir::Files, QDir::Name);
+    QStringList written = QDir(out.path()).entryList({QStringLiteral("*.png")}, QDir::Files);
     QStringList named = expected;
     named.sort();
     QCOMPARE(written, named);
     QCOMPARE(written.size(), 15);
+    // Beside each picture, the list of its window's controls.
+    QCOMPARE(QDir(out.path()).entryList(QDir::Files).size(), 30);
+}
+
+void tst_Pictures::publishedPicturesCurrent_data()
+{
+    QTest::addColumn<QString>("published");
+    QTest::addColumn<QString>("state");
+    const QDir docs(QStringLiteral(CORVIN_PUBLISHED_PICTURES));
+    const QStringList pictures = docs.entryList({QStringLiteral("*.png")}, QDir::Files);
+    QVERIFY(pictures.size() >= 12);
+    for (const QString &picture : pictures) {
+        const QString base = docs.filePath(QFileInfo(picture).completeBaseName());
+        // "win150-select" is the selection at 150 %: the same controls.
+        const QString state = QFileInfo(picture).completeBaseName().remove(
+                QRegularExpression(QStringLiteral("^win\\d+-")));
+        QTest::newRow(qPrintable(picture)) << base << state;
+    }
+}
+
+// A published picture shows the window as it is: the controls listed beside it when it was made
+// are those the window shows now.
+void tst_Pictures::publishedPicturesCurrent()
+{
+    QFETCH(QString, published);
+    QFETCH(QString, state);
+    QFile kept(published + QStringLiteral(".controls"));
+    QVERIFY2(kept.open(QIODevice::ReadOnly), qPrintable(kept.fileName()));
+    QFile now(out.filePath(state + QStringLiteral(".controls")));
+    QVERIFY2(now.open(QIODevice::ReadOnly), qPrintable(now.fileName()));
+    QCOMPARE(QString::fromUtf8(kept.readAll()), QString::fromUtf8(now.readAll()));
 }
 
 QTEST_MAIN(tst_Pictures)

@@ -6,6 +6,8 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMetaMethod>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -63,6 +65,8 @@ private slots:
     void readWhole_data();
     void readWhole();
     void md5LargeSparseFileMatchesMd5sum();
+    void digestCacheSavedAtExit_data();
+    void digestCacheSavedAtExit();
 
 private:
     QString path(const QString &relative) const
@@ -592,28 +596,51 @@ void tst_FileUtils::md5LargeSparseFileMatchesMd5sum()
 void tst_FileUtils::extendedPath_data()
 {
     QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("base"); // "": the working directory
     QTest::addColumn<QString>("native");
     const QString deep
             = QStringLiteral("/课件/第一单元").repeated(30) + QStringLiteral("/片头.mp4");
-    QTest::newRow("short") << "C:/Users/t/AppData/Roaming/heron/resource/a.png"
+    QTest::newRow("short") << "C:/Users/t/AppData/Roaming/heron/resource/a.png" << QString()
                            << R"(\\?\C:\Users\t\AppData\Roaming\heron\resource\a.png)";
-    QTest::newRow("long") << QStringLiteral("D:/download") + deep
+    QTest::newRow("long") << QStringLiteral("D:/download") + deep << QString()
                           << QStringLiteral(R"(\\?\D:\download)")
                     + QString(deep).replace(QLatin1Char('/'), QLatin1Char('\\'));
-    QTest::newRow("network share") << "//school-nas/courseware/C1/3/a.mp4"
+    QTest::newRow("network share") << "//school-nas/courseware/C1/3/a.mp4" << QString()
                                    << R"(\\?\UNC\school-nas\courseware\C1\3\a.mp4)";
-    QTest::newRow("backslashes and ..") << R"(C:\a\b\..\c\)"
-                                        << R"(\\?\C:\a\c)";
-    QTest::newRow("already extended") << R"(\\?\C:\x)"
-                                      << R"(\\?\C:\x)";
+    QTest::newRow("backslashes and ..") << R"(C:\a\b\..\c\)" << QString() << R"(\\?\C:\a\c)";
+    QTest::newRow("already extended") << R"(\\?\C:\x)" << QString() << R"(\\?\C:\x)";
+    // Started from a share, or from a shortcut whose "Start in" is one: the log's relative path.
+    QTest::newRow("relative under a share")
+            << "log/log20261209080000.log"
+            << R"(\\nas\apps\corvin)"
+            << R"(\\?\UNC\nas\apps\corvin\log\log20261209080000.log)";
+    QTest::newRow("relative under a share, slashes") << "log/a.log"
+                                                     << "//nas/apps/corvin/"
+                                                     << R"(\\?\UNC\nas\apps\corvin\log\a.log)";
+    QTest::newRow("up out of the share's folder") << R"(..\x.log)"
+                                                  << R"(\\nas\apps\corvin)"
+                                                  << R"(\\?\UNC\nas\apps\x.log)";
+    QTest::newRow("rooted under a share") << R"(\x.log)"
+                                          << R"(\\nas\apps\corvin)"
+                                          << R"(\\?\UNC\nas\apps\x.log)";
+    QTest::newRow("relative on a drive") << "log/a.log"
+                                         << R"(C:\Corvin)"
+                                         << R"(\\?\C:\Corvin\log\a.log)";
+    QTest::newRow("rooted on a drive") << "/x/a.log"
+                                       << "D:/Corvin"
+                                       << R"(\\?\D:\x\a.log)";
+    QTest::newRow("absolute whatever the base") << "C:/a.log"
+                                                << R"(\\nas\apps)"
+                                                << R"(\\?\C:\a.log)";
 }
 
 // Every Win32 file call takes these: without "\\?\" a path of 260 characters or more fails.
 void tst_FileUtils::extendedPath()
 {
     QFETCH(QString, path);
+    QFETCH(QString, base);
     QFETCH(QString, native);
-    QCOMPARE(FileUtils::extendedPath(path), native);
+    QCOMPARE(FileUtils::extendedPath(path, base), native);
 }
 
 void tst_FileUtils::liesInside_data()
@@ -642,6 +669,31 @@ void tst_FileUtils::liesInside()
     QFETCH(QString, folder);
     QFETCH(bool, inside);
     QCOMPARE(FileUtils::liesInside(resolved, folder), inside);
+}
+
+void tst_FileUtils::digestCacheSavedAtExit_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::newRow("one") << 1;
+    QTest::newRow("many, a long save") << 100000;
+}
+
+// The process ends with exit() while the pool saves the cache: the file is written whole, and
+// the end does not crash on a cache destroyed under the save.
+void tst_FileUtils::digestCacheSavedAtExit()
+{
+    QFETCH(int, count);
+    QProcess helper;
+    helper.start(QFileInfo(QStringLiteral(CORVIN_CACHE_AT_EXIT)).absoluteFilePath(),
+                 {QString::number(count)});
+    QVERIFY2(helper.waitForFinished(120000), qPrintable(helper.errorString()));
+    QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(helper.exitCode(), 0);
+    QFile file(QString::fromLocal8Bit(helper.readAllStandardOutput()).trimmed());
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+    const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
+    file.remove();
+    QCOMPARE(root.value(QLatin1String("files")).toObject().size(), count);
 }
 
 QTEST_GUILESS_MAIN(tst_FileUtils)

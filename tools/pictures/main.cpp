@@ -1,5 +1,6 @@
 // corvin-pictures <out>: drives the real windows through their states against the in-process
-// stand-in service and the demo data, and saves each state as <out>/<state>.png.
+// stand-in service and the demo data, and saves each state as <out>/<state>.png, with the list of
+// the window's visible controls beside it as <out>/<state>.controls.
 #include "app/DisplayScaling.h"
 #include "app/FormFont.h"
 #include "config/AppContext.h"
@@ -143,11 +144,42 @@ void checkTexts(QWidget *window, const char *name)
     }
 }
 
+// What a picture of the window shows, a line per visible control: kind, name and a button's
+// text. The picture test compares the list kept beside a published picture with the window as it
+// is now, so a picture made before a control came or went fails.
+QByteArray visibleControls(QWidget *window)
+{
+    QByteArray list;
+    const QList<QWidget *> widgets = window->findChildren<QWidget *>();
+    for (QWidget *widget : widgets) {
+        if (!widget->isVisible())
+            continue;
+        QString line;
+        if (auto *button = qobject_cast<QAbstractButton *>(widget))
+            line = QStringLiteral("button %1 %2")
+                           .arg(button->objectName(), QString(button->text()).remove('&'));
+        else if (qobject_cast<QLineEdit *>(widget))
+            line = QStringLiteral("field ") + widget->objectName();
+        else if (qobject_cast<QComboBox *>(widget))
+            line = QStringLiteral("choice ") + widget->objectName();
+        else if (qobject_cast<QListWidget *>(widget))
+            line = QStringLiteral("list ") + widget->objectName();
+        else if (qobject_cast<QLabel *>(widget))
+            line = QStringLiteral("label ") + widget->objectName();
+        else
+            continue;
+        list += line.toUtf8() + '\n';
+    }
+    return list;
+}
+
 void save(QWidget *widget, const char *name)
 {
     checkTexts(widget, name);
     const QString path = QStringLiteral("%1/%2.png").arg(outFolder, QLatin1String(name));
-    if (!widget->grab().save(path)) {
+    QFile controls(QStringLiteral("%1/%2.controls").arg(outFolder, QLatin1String(name)));
+    if (!widget->grab().save(path) || !controls.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || controls.write(visibleControls(widget)) < 0) {
         std::fprintf(stderr, "corvin-pictures: cannot write %s\n", qPrintable(path));
         ++failures;
         return;
