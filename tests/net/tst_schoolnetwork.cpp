@@ -76,6 +76,8 @@ private slots:
     void networkAnswersInsteadOfService();
     void proxyLogin_data();
     void proxyLogin();
+    void proxySetting_data();
+    void proxySetting();
     void everyCauseItsOwnText();
 
 private:
@@ -281,6 +283,40 @@ void tst_SchoolNetwork::proxyLogin()
     }
     for (const QString &line : capture.texts())
         QVERIFY2(!line.contains(typed), qPrintable(line));
+}
+
+void tst_SchoolNetwork::proxySetting_data()
+{
+    QTest::addColumn<QString>("setting"); // %1: the port of a second proxy
+    QTest::addColumn<int>("viaSystem");
+    QTest::addColumn<int>("viaSet");
+    QTest::newRow("none: direct, where the name does not resolve") << "none" << 0 << 0;
+    QTest::newRow("a proxy of its own") << "127.0.0.1:%1" << 0 << 1;
+    QTest::newRow("unusable: the system's") << "proxy.example" << 1 << 0;
+}
+
+// Network/Proxy of config.ini (or its policy) overrides the system's proxy for every request.
+void tst_SchoolNetwork::proxySetting()
+{
+    QFETCH(QString, setting);
+    QFETCH(int, viaSystem);
+    QFETCH(int, viaSet);
+    StandInProxy own;
+    QVERIFY(own.start());
+    own.mapName(serviceName, QStringLiteral("127.0.0.1"));
+    TestSupport::writeConfig(
+            {{QStringLiteral("Server/CorvinHost"),
+              QStringLiteral("http://%1:%2").arg(serviceName).arg(service.port())},
+             {QStringLiteral("Network/Proxy"),
+              setting.contains(QLatin1String("%1")) ? setting.arg(own.port()) : setting}});
+    LoginWidget w;
+    const QString tip = attempt(w, QStringLiteral("wrong"));
+    QCOMPARE(proxy.seen().size(), viaSystem);
+    QCOMPARE(own.seen().size(), viaSet);
+    QCOMPARE(tip,
+             viaSystem + viaSet ? QStringLiteral("用户名或密码错误!")
+                                : QStringLiteral("找不到服务器 service.corvin.test：请检查网线或 "
+                                                 "Wi-Fi；网络正常时请联系 IT 核对服务地址"));
 }
 
 // Each cause has a text of its own, and none of them is markup.

@@ -1,6 +1,7 @@
 // corvin-pictures <out>: drives the real windows through their states against the in-process
 // stand-in service and the demo data, and saves each state as <out>/<state>.png, with the list of
 // the window's visible controls beside it as <out>/<state>.controls.
+#include "app/AboutDialog.h"
 #include "app/DisplayScaling.h"
 #include "app/FormFont.h"
 #include "config/AppContext.h"
@@ -288,6 +289,13 @@ void loginPictures(StandInServer &server)
     });
     settle();
     save(&login, "login-error");
+
+    // The About box, as F1 opens it over the login window.
+    AboutDialog about(&login);
+    about.show();
+    settle();
+    save(&about, "about");
+    about.close();
 
     // A slow empty list shows the waiting state first, then the empty one.
     ScriptedReply slowEmpty;
