@@ -59,7 +59,7 @@ QStringList AppContext::settingsReport()
 void AppContext::logSettings()
 {
     for (const QString &line : settingsReport())
-        qDebug() << "[AppContext][settings]" << line;
+        qDebug().noquote() << "[AppContext][settings]" << line;
 }
 
 void AppContext::reloadSettings()
