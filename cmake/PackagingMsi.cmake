@@ -3,9 +3,10 @@
 # folder (log and dump folders; Windows lets every user create files there), a Start-menu entry
 # for all users, and an uninstall entry with the support address that a higher version replaces
 # in place (a lower one is refused). Files in use by a running Corvin are replaced at the next
-# restart (exit code 3010); the package never restarts Windows itself. config.ini is made from the example only where there is none and stays on uninstall;
-# a new one gets the site's service address from the public property CORVINHOST when that is
-# given (msiexec /i corvin-<version>-win64.msi CORVINHOST=https://...).
+# restart (exit code 3010); the package never restarts Windows itself. config.ini is made from
+# the example only where there is none and stays on uninstall; a new one gets the site's service
+# address from the public property CORVINHOST when that is given
+# (msiexec /i corvin-<version>-win64.msi CORVINHOST=https://...).
 # Run by cpack as the External generator's script, or on its own:
 #   cmake -DCORVIN_MSI_STAGING=<unpacked zip> -DCORVIN_MSI_VERSION=<x.y.z> \
 #         -DCORVIN_MSI_OUTPUT=<file.msi> [-DCORVIN_SUPPORT_URL=<address>] -P PackagingMsi.cmake
