@@ -1,6 +1,7 @@
 # Windows packages (cpack), each holding corvin.exe, the Qt DLLs and plugins it loads, the MinGW
 # runtime and config.ini.example:
-#   corvin-<version>-win64.zip        unpacked by hand; carries an empty dump folder
+#   corvin-<version>-win64.zip        unpacked by hand; carries an empty dump folder and the
+#                                     Group Policy templates (policy\)
 #   corvin-<version>-win64-setup.exe  per user, no administrator rights (packaging/NSIS.template.in)
 #   corvin-<version>-win64.msi        per machine, for deployment by IT (cmake/PackagingMsi.cmake)
 # With CORVIN_SIGN_CERT and CORVIN_SIGN_KEY in the environment of cpack, corvin.exe in every
@@ -8,6 +9,14 @@
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/config.ini.example DESTINATION . COMPONENT runtime)
 # Crashes leave a dump only where a folder of this name exists in the working folder.
 install(DIRECTORY DESTINATION dump COMPONENT runtime)
+# The Group Policy templates are IT's, not the program's: the zip carries them in policy\, the
+# MSI's script puts the same folder beside the MSI; the installers leave them out.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/packaging/policy/ DESTINATION policy COMPONENT policy)
+
+# The Help and About links of the installed programs list (MSI and setup program).
+set(CORVIN_SUPPORT_URL "https://corvin.example/support" CACHE STRING
+    "Support address shown for Corvin in the installed programs list")
+set(CPACK_CORVIN_SUPPORT_URL "${CORVIN_SUPPORT_URL}")
 
 set(CPACK_PACKAGE_NAME Corvin)
 set(CPACK_PACKAGE_VENDOR Corvin)
@@ -26,7 +35,8 @@ else()
     message(STATUS "No MSI: msitools' wixl and msibuild are not on the path")
 endif()
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-# One component: CPack stages it in a folder of its name (the setup template takes it from there).
+# The installers take one component: CPack stages it in a folder of its name (the setup template
+# takes it from there). The zip adds the policy templates (cmake/PackagingPerGenerator.cmake).
 set(CPACK_COMPONENTS_ALL runtime)
 set(CPACK_STRIP_FILES TRUE)
 set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)

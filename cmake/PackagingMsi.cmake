@@ -1,13 +1,16 @@
 # The per-machine MSI, made with Debian's msitools (wixl) from the files the install step lists:
 # Program Files\Corvin for the program, C:\ProgramData\Corvin as the Start-menu entry's working
 # folder (log and dump folders; Windows lets every user create files there), a Start-menu entry
-# for all users, and an uninstall entry that a higher version replaces in place (a lower one is
-# refused). config.ini is made from the example only where there is none and stays on uninstall;
-# a new one gets the site's service address from the public property CORVINHOST when that is
-# given (msiexec /i corvin-<version>-win64.msi CORVINHOST=https://...).
+# for all users, and an uninstall entry with the support address that a higher version replaces
+# in place (a lower one is refused). Files in use by a running Corvin are replaced at the next
+# restart (exit code 3010); the package never restarts Windows itself. config.ini is made from
+# the example only where there is none and stays on uninstall; a new one gets the site's service
+# address from the public property CORVINHOST when that is given
+# (msiexec /i corvin-<version>-win64.msi CORVINHOST=https://...).
 # Run by cpack as the External generator's script, or on its own:
 #   cmake -DCORVIN_MSI_STAGING=<unpacked zip> -DCORVIN_MSI_VERSION=<x.y.z> \
-#         -DCORVIN_MSI_OUTPUT=<file.msi> -P PackagingMsi.cmake
+#         -DCORVIN_MSI_OUTPUT=<file.msi> [-DCORVIN_SUPPORT_URL=<address>] -P PackagingMsi.cmake
+# cpack also puts the Group Policy templates (packaging/policy) beside the MSI.
 cmake_minimum_required(VERSION 3.16)
 
 # Fixed for every version: the product family that upgrades replace, and the namespace of the
@@ -55,8 +58,8 @@ function(corvin_wxs_folder staging relative indent out refs)
         else()
             set(path "${name}")
         endif()
-        if(path STREQUAL "dump" OR path STREQUAL "config.ini")
-            continue() # the data folder and the site's settings are made below
+        if(path STREQUAL "dump" OR path STREQUAL "config.ini" OR path STREQUAL "policy")
+            continue() # the data folder and the site's settings are made below; IT's templates
         endif()
         if(IS_DIRECTORY "${staging}/${path}")
             corvin_id(d "${path}" dir_id)
@@ -77,7 +80,7 @@ function(corvin_wxs_folder staging relative indent out refs)
     set(${refs} "${ids}" PARENT_SCOPE)
 endfunction()
 
-function(corvin_make_msi staging version output work)
+function(corvin_make_msi staging version support_url output work)
     macro(msi_sql query)
         corvin_run("${msibuild}" "${output}" -q "${query}")
     endmacro()
@@ -99,6 +102,18 @@ function(corvin_make_msi staging version output work)
     corvin_guid(dump dump_guid)
     corvin_guid(menu menu_guid)
     file(MAKE_DIRECTORY "${work}")
+    set(support_xml "")
+    if(support_url)
+        foreach(pair "&;&amp;" "<;&lt;" ">;&gt;" "\";&quot;")
+            list(GET pair 0 from)
+            list(GET pair 1 to)
+            string(REPLACE "${from}" "${to}" support_url "${support_url}")
+        endforeach()
+        # Help and About links of the installed programs list.
+        foreach(property ARPHELPLINK ARPURLINFOABOUT)
+            string(APPEND support_xml "    <Property Id=\"${property}\" Value=\"${support_url}\"/>\n")
+        endforeach()
+    endif()
     file(RELATIVE_PATH icon "${staging}" "${source_dir}/src/app/resources/corvin.ico")
     set(wxs "${work}/corvin.wxs")
     file(WRITE "${wxs}" "<?xml version=\"1.0\" encoding=\"utf-8\"?>
@@ -111,6 +126,9 @@ function(corvin_make_msi staging version output work)
     <Media Id=\"1\" Cabinet=\"corvin.cab\" EmbedCab=\"yes\"/>
     <Icon Id=\"corvin.ico\" SourceFile=\"${icon}\"/>
     <Property Id=\"ARPPRODUCTICON\" Value=\"corvin.ico\"/>
+${support_xml}    <!-- A silent install over a running Corvin must not restart a teacher's computer: files in
+         use are replaced at the next restart and msiexec ends with 3010. -->
+    <Property Id=\"REBOOT\" Value=\"ReallySuppress\"/>
     <Directory Id=\"TARGETDIR\" Name=\"SourceDir\">
       <Directory Id=\"ProgramFiles64Folder\">
         <Directory Id=\"INSTALLDIR\" Name=\"Corvin\">
@@ -124,7 +142,7 @@ ${program_xml}          <Component Id=\"ConfigIni\" Guid=\"${config_guid}\" Win6
         </Directory>
       </Directory>
       <Directory Id=\"CommonAppDataFolder\">
-        <Directory Id=\"DATADIR\" Name=\"Corvin\">
+        <Directory Id=\"WORKINGFOLDER\" Name=\"Corvin\">
           <Directory Id=\"DUMPDIR\" Name=\"dump\">
             <Component Id=\"DumpFolder\" Guid=\"${dump_guid}\" Win64=\"yes\" KeyPath=\"yes\">
               <CreateFolder/>
@@ -136,7 +154,7 @@ ${program_xml}          <Component Id=\"ConfigIni\" Guid=\"${config_guid}\" Win6
         <Directory Id=\"MENUDIR\" Name=\"Corvin\">
           <Component Id=\"MenuEntry\" Guid=\"${menu_guid}\" Win64=\"yes\">
             <Shortcut Id=\"CorvinShortcut\" Name=\"Corvin\" Target=\"[INSTALLDIR]corvin.exe\"
-                      WorkingDirectory=\"DATADIR\"/>
+                      WorkingDirectory=\"WORKINGFOLDER\"/>
             <RemoveFolder Id=\"RemoveMenuDir\" On=\"uninstall\"/>
             <RegistryValue Root=\"HKLM\" Key=\"Software\\Corvin\" Name=\"StartMenuEntry\" Type=\"integer\"
                            Value=\"1\" KeyPath=\"yes\"/>
@@ -179,12 +197,17 @@ endfunction()
 if(CORVIN_MSI_STAGING)
     get_filename_component(output "${CORVIN_MSI_OUTPUT}" ABSOLUTE)
     get_filename_component(work "${output}" DIRECTORY)
-    corvin_make_msi("${CORVIN_MSI_STAGING}" "${CORVIN_MSI_VERSION}" "${output}" "${work}/msi-work")
+    corvin_make_msi("${CORVIN_MSI_STAGING}" "${CORVIN_MSI_VERSION}" "${CORVIN_SUPPORT_URL}" "${output}"
+        "${work}/msi-work")
 else()
     # cpack's staging: the install tree, below a folder per component.
     file(GLOB_RECURSE exe "${CPACK_TEMPORARY_DIRECTORY}/${CPACK_CORVIN_EXECUTABLE}")
     get_filename_component(staging "${exe}" DIRECTORY)
     set(output "${CPACK_TOPLEVEL_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.msi")
-    corvin_make_msi("${staging}" "${CPACK_PACKAGE_VERSION}" "${output}" "${CPACK_TOPLEVEL_DIRECTORY}/msi")
+    corvin_make_msi("${staging}" "${CPACK_PACKAGE_VERSION}" "${CPACK_CORVIN_SUPPORT_URL}" "${output}"
+        "${CPACK_TOPLEVEL_DIRECTORY}/msi")
     set(CPACK_EXTERNAL_BUILT_PACKAGES "${output}")
+    # IT copies the templates from here into the central store (README, "Group Policy").
+    file(REMOVE_RECURSE "${CPACK_PACKAGE_DIRECTORY}/policy")
+    file(COPY "${source_dir}/packaging/policy" DESTINATION "${CPACK_PACKAGE_DIRECTORY}")
 endif()

@@ -1,5 +1,7 @@
 # Read by cpack once per generator.
-if(CPACK_GENERATOR STREQUAL "NSIS")
+if(CPACK_GENERATOR STREQUAL "ZIP")
+    set(CPACK_COMPONENTS_ALL runtime policy)
+elseif(CPACK_GENERATOR STREQUAL "NSIS")
     set(CPACK_PACKAGE_FILE_NAME "${CPACK_PACKAGE_FILE_NAME}-setup")
     # The uninstaller that the setup program writes is signed with it.
     if(DEFINED ENV{CORVIN_SIGN_CERT})

@@ -2,14 +2,19 @@
 # The Windows packages tried as a teacher and a school's IT department meet them, each in a fresh
 # Wine prefix on a virtual display, as a Linux user that is not root (Wine maps Windows rights
 # onto Unix permissions, and root may write everywhere):
-#   the zip          carries an empty dump folder;
+#   the zip          carries an empty dump folder and the Group Policy templates (policy\), the
+#                    same as beside the MSI;
 #   the setup program (per user) and the MSI (per machine):
 #                    silent install; Corvin started through its Start-menu entry; the login
 #                    window; the run's log file and its first record in the entry's working
 #                    folder; a second start refused; a crash of the running program leaves one
 #                    dump/<guid>.dmp; installing again (the MSI: a higher version, then a lower one
 #                    that is refused) keeps config.ini; uninstalling removes the program and its
-#                    Start-menu entry and keeps config.ini, the logs and the dumps.
+#                    Start-menu entry and keeps config.ini, the logs and the dumps; the support
+#                    address and the version in the installed programs list.
+# The MSI as IT runs it: /qn /norestart /l*v, the log naming the working folder; the higher
+# version installed while Corvin runs (every file of it differs from the installed one's) ends
+# with 3010, and Corvin started after it, and after the restart, runs one version's files only.
 # The MSI's program folder loses its write bits once installed, as a standard user has none in
 # Program Files.
 #   scripts/windows-check.sh <Windows build folder>
@@ -48,6 +53,8 @@ if [ -z "${CORVIN_CHECK_INPUT:-}" ]; then
     mkdir -p "$in/cmake" "$in/src/app/resources"
     cp "$build"/corvin-*-win64-setup.exe "$build"/corvin-*-win64.msi "$build"/corvin-*-win64.zip \
         "$build/bin/corvin-crash-remote.exe" "$in/"
+    cp -r "$build/policy" "$in/policy"
+    sed -n 's/^CORVIN_SUPPORT_URL:STRING=//p' "$build/CMakeCache.txt" >"$in/support-url"
     cp "$here/cmake/PackagingMsi.cmake" "$in/cmake/"
     cp "$here/src/app/resources/corvin.ico" "$in/src/app/resources/"
     cp "$0" "$in/windows-check.sh"
@@ -92,6 +99,13 @@ grep -qx 'dump/' <<<"$listing" || fail "the zip has no dump folder"
 grep -qx 'corvin.exe' <<<"$listing" || fail "the zip has no corvin.exe"
 mkdir -p "$check/unpacked"
 (cd "$check/unpacked" && cmake -E tar xf "$zip")
+# The Group Policy templates: in the zip, and the same beside the MSI.
+for file in Corvin.admx zh-CN/Corvin.adml en-US/Corvin.adml; do
+    cmp -s "$check/unpacked/policy/$file" "$in/policy/$file" \
+        || fail "the zip's policy/$file is not the one beside the MSI"
+done
+support_url=$(cat "$in/support-url")
+[ -n "$support_url" ] || fail "the build names no support address"
 
 window_of() { xwininfo -root -tree | grep -F "\"$1\": (\"corvin.exe\"" | awk '{print $1}' | head -n 1 || true; }
 
@@ -207,6 +221,12 @@ uninstalled() {
     [ ! -e "$menu_entry" ] || fail "$name: uninstalling left the Start-menu entry"
 }
 
+# One value of a registry key, as reg prints it (REG_SZ).
+entry_value() {
+    "$wine" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' \
+        | awk -v name="$2" '$1 == name {sub(/^ *[^ ]+ +REG_[A-Z_]+ +/, ""); print}'
+}
+
 site_config() {
     printf '[Server]\r\nCorvinHost=http://site.example\r\n' >"$1/config.ini"
     cp "$1/config.ini" "$check/site-config.ini"
@@ -231,8 +251,13 @@ for file in "${program_files[@]}" Uninstall.exe; do
 done
 [ -f "$menu" ] || fail "setup: no Start-menu entry of the user"
 [ ! -e "$WINEPREFIX/drive_c/Program Files/Corvin" ] || fail "setup: installed into Program Files"
+[ ! -e "$local_programs/policy" ] || fail "setup: installed the Group Policy templates"
 "$wine" reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Corvin' /v UninstallString \
     >/dev/null 2>&1 || fail "setup: no uninstall entry of the user"
+for name in HelpLink URLInfoAbout; do
+    [ "$(entry_value 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Corvin' $name)" = "$support_url" ] \
+        || fail "setup: the uninstall entry's $name is not $support_url"
+done
 cmp -s "$local_programs/config.ini" "$local_programs/config.ini.example" \
     || fail "setup: a first install does not make config.ini from the example"
 
@@ -258,14 +283,27 @@ echo "windows-check: setup program: per-user install, Start-menu start, log, ref
 # --- The MSI: per machine, deployed silently by IT ---------------------------------------------
 fresh_prefix msi
 site=http://site.example:8080
-"$wine" msiexec /i "$(winpath "$msi")" /qn CORVINHOST=$site \
-    || fail "msi: silent install failed"
+# msiexec's exit code reaches Linux as its low byte.
+status=0
+"$wine" msiexec /i "$(winpath "$msi")" /qn /norestart /l*v "$(winpath "$check/msi-install.log")" \
+    CORVINHOST=$site || status=$?
 "$wineserver" -w
+[ "$status" -eq 0 ] || fail "msi: silent install ended with $status"
 program=$WINEPREFIX/drive_c/Program\ Files/Corvin
 data=$WINEPREFIX/drive_c/ProgramData/Corvin
 for file in "${program_files[@]}"; do
     [ -f "$program/$file" ] || fail "msi: $file is not in $program"
 done
+[ ! -e "$program/policy" ] || fail "msi: installed the Group Policy templates"
+# What this version installed, to tell its files from the next one's (each package strips the
+# program on its own, so the zip's bytes may differ).
+cp -r "$program" "$check/installed-$version"
+# The verbose log names the program and the working folder (its last lines list the properties).
+logged() { tr -d '\0\r' <"$1" | grep -qxF "Property(S): $2"; }
+logged "$check/msi-install.log" 'WORKINGFOLDER = C:\ProgramData\Corvin\' \
+    || fail "msi: the installer's log does not name the working folder"
+logged "$check/msi-install.log" 'INSTALLDIR = C:\Program Files\Corvin\' \
+    || fail "msi: the installer's log does not name the program folder"
 # Wine puts a per-machine MSI's shortcut into the user's Start menu; Windows into all users'.
 menu=
 for folder in "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs" \
@@ -281,42 +319,123 @@ uninstall_entries() {
     "$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null \
         | tr -d '\r' | awk '/^HKEY/ {key=$0} /DisplayName +REG_SZ +Corvin$/ {print key}'
 }
-entry_version() {
-    "$wine" reg query "$1" /v DisplayVersion 2>/dev/null | tr -d '\r' | awk '/DisplayVersion/ {print $3}'
-}
 entries=$(uninstall_entries)
 [ "$(grep -c . <<<"$entries")" -eq 1 ] || fail "msi: uninstall entries: $entries"
+[ "$(entry_value "$entries" DisplayVersion)" = "$version" ] || fail "msi: the entry's version is not $version"
+for name in HelpLink URLInfoAbout; do
+    [ "$(entry_value "$entries" $name)" = "$support_url" ] \
+        || fail "msi: the uninstall entry's $name is not $support_url"
+done
 
 chmod -R a-w "$program"
 ! touch "$program/probe" 2>/dev/null || fail "msi: the program folder is still writable"
 use_installed msi "$data" "$menu"
 chmod -R u+w "$program"
 
-# A higher version, made from the same files: replaces the installed one in place.
+# A higher version whose every file differs from this one's: the fixed version of each program
+# file one higher in its third field (corvin.exe's is then the higher version), other files
+# with a line more.
 higher=$(awk -F. '{print $1 "." $2 "." $3 + 1}' <<<"$version")
-cmake -DCORVIN_MSI_STAGING="$check/unpacked" -DCORVIN_MSI_VERSION="$higher" \
+cp -r "$check/unpacked" "$check/higher"
+python3 - "$check/higher" <<'PY'
+import os, struct, sys
+for base, _, files in os.walk(sys.argv[1]):
+    for name in files:
+        path = os.path.join(base, name)
+        data = bytearray(open(path, 'rb').read())
+        at = data.find(b'\xbd\x04\xef\xfe') if data[:2] == b'MZ' else -1
+        if at < 0:
+            data += b'\r\n'
+        else:
+            for field in (at + 12, at + 20):  # dwFileVersionLS, dwProductVersionLS
+                struct.pack_into('<I', data, field, struct.unpack_from('<I', data, field)[0] + 0x10000)
+        open(path, 'wb').write(data)
+PY
+cmake -DCORVIN_MSI_STAGING="$check/higher" -DCORVIN_MSI_VERSION="$higher" -DCORVIN_SUPPORT_URL="$support_url" \
     -DCORVIN_MSI_OUTPUT="$check/corvin-$higher-win64.msi" -P "$in/cmake/PackagingMsi.cmake" >/dev/null
+
+# Which package each installed file is from: "old", "new" or "neither"; and corvin.exe's version.
+installed_from() {
+    local file
+    for file in "${program_files[@]}"; do
+        if cmp -s "$program/$file" "$check/installed-$version/$file"; then echo "$file old"
+        elif cmp -s "$program/$file" "$check/higher/$file"; then echo "$file new"
+        else echo "$file neither"; fi
+    done
+}
+file_version() {
+    python3 - "$1" <<'PY'
+import struct, sys
+data = open(sys.argv[1], 'rb').read()
+at = data.find(b'\xbd\x04\xef\xfe')
+ms, ls = struct.unpack_from('<II', data, at + 8)
+print(f'{ms >> 16}.{ms & 0xffff}.{ls >> 16}')
+PY
+}
+# The program's files (all but the example, which it never reads) are all of one package.
+one_version() {
+    local when=$1 from
+    from=$(installed_from | grep -v '^config\.ini\.example ')
+    [ "$(awk '{print $2}' <<<"$from" | sort -u)" = "$2" ] \
+        || fail "msi: $when the program's files are not all $2: $(tr '\n' ' ' <<<"$from")"
+}
+# Started through the Start-menu entry: its login window; ended as Windows asks a program to end.
+start_corvin() {
+    "$wine" start "$(winpath "$menu")" >/dev/null 2>&1 || fail "msi: the Start-menu entry does not start ($1)"
+    [ -n "$(wait_window 'Corvin助手')" ] || fail "msi: no login window ($1)"
+}
+end_corvin() {
+    "$wine" taskkill /im corvin.exe >/dev/null 2>&1 || true
+    wait_gone 'Corvin助手' || fail "msi: Corvin did not end ($1)"
+    "$wineserver" -w
+}
+
 site_config "$program"
 keep_list "$data" "$check/msi-kept.txt"
-# The address given again: a site's existing config.ini stays as it is.
-"$wine" msiexec /i "$(winpath "$check/corvin-$higher-win64.msi")" /qn CORVINHOST=http://other.example \
-    || fail "msi: the upgrade to $higher failed"
-"$wineserver" -w
+# Installed while Corvin runs, the address given again: the files in use are replaced at the
+# next restart (3010), the running Corvin goes on, and a site's existing config.ini stays.
+start_corvin "before the upgrade"
+status=0
+"$wine" msiexec /i "$(winpath "$check/corvin-$higher-win64.msi")" /qn /norestart \
+    /l*v "$(winpath "$check/msi-upgrade.log")" CORVINHOST=http://other.example || status=$?
+[ "$status" -eq $((3010 & 255)) ] || fail "msi: the upgrade to $higher while Corvin runs ended with $status, not 3010"
+[ -n "$(window_of 'Corvin助手')" ] || fail "msi: the upgrade ended the running Corvin"
 entries=$(uninstall_entries)
 [ "$(grep -c . <<<"$entries")" -eq 1 ] || fail "msi: uninstall entries after the upgrade: $entries"
-[ "$(entry_version "$entries")" = "$higher" ] || fail "msi: the entry after the upgrade is not $higher"
-[ -f "$program/corvin.exe" ] || fail "msi: the upgrade left no corvin.exe"
+[ "$(entry_value "$entries" DisplayVersion)" = "$higher" ] || fail "msi: the entry after the upgrade is not $higher"
+logged "$check/msi-upgrade.log" 'WORKINGFOLDER = C:\ProgramData\Corvin\' \
+    || fail "msi: the upgrade's log does not name the working folder"
 cmp -s "$program/config.ini" "$check/site-config.ini" || fail "msi: the upgrade overwrote config.ini"
+end_corvin "after the upgrade"
+installed_from >"$check/msi-upgrade-files.txt"
+# Wine leaves the files in use in place until the restart (Windows puts the new ones in place and
+# deletes the old at the restart): either way the next start runs one version whole.
+one_version "after the upgrade" "$(awk '$1 == "corvin.exe" {print $2}' "$check/msi-upgrade-files.txt")"
+start_corvin "after the upgrade"
+end_corvin "after the upgrade"
+# The restart completes it: every file is the higher version's.
+"$wine" wineboot -r >/dev/null 2>&1
+"$wineserver" -w
+one_version "after the restart" new
+[ "$(installed_from | awk '$2 != "new"')" = "" ] || fail "msi: after the restart: $(installed_from | tr '\n' ' ')"
+[ "$(file_version "$program/corvin.exe")" = "$higher" ] || fail "msi: corvin.exe after the restart is not $higher"
+[ -z "$(find "$program" -name 'msi*.tmp')" ] || fail "msi: files of the upgrade left after the restart"
+start_corvin "after the restart"
+end_corvin "after the restart"
+# The logs and dumps of before are still there.
+keep_list "$data" "$check/msi-now.txt"
+[ -z "$(comm -23 "$check/msi-kept.txt" "$check/msi-now.txt")" ] || fail "msi: the upgrade took logs or dumps"
+
 # The lower version again: refused, nothing changed.
 status=0
-"$wine" msiexec /i "$(winpath "$msi")" /qn || status=$?
+"$wine" msiexec /i "$(winpath "$msi")" /qn /norestart || status=$?
 "$wineserver" -w
-# msiexec's 1603 (fatal error) reaches Linux as its low byte.
 [ "$status" -eq $((1603 & 255)) ] || fail "msi: installing $version over $higher ended with $status, not 1603"
-[ "$(entry_version "$(uninstall_entries)")" = "$higher" ] || fail "msi: the downgrade changed the entry"
+[ "$(entry_value "$(uninstall_entries)" DisplayVersion)" = "$higher" ] || fail "msi: the downgrade changed the entry"
 cmp -s "$program/config.ini" "$check/site-config.ini" || fail "msi: the downgrade touched config.ini"
 
-"$wine" msiexec /x "$(winpath "$check/corvin-$higher-win64.msi")" /qn \
+keep_list "$data" "$check/msi-kept.txt"
+"$wine" msiexec /x "$(winpath "$check/corvin-$higher-win64.msi")" /qn /norestart \
     || fail "msi: silent uninstall failed"
 "$wineserver" -w
 uninstalled msi "$program" "$menu"
@@ -326,8 +445,8 @@ keep_list "$data" "$check/msi-left.txt"
 cmp -s "$check/msi-kept.txt" "$check/msi-left.txt" || fail "msi: uninstalling took logs or dumps"
 # Without the address, a new config.ini is the example as it is.
 rm "$program/config.ini"
-"$wine" msiexec /i "$(winpath "$msi")" /qn || fail "msi: installing again failed"
+"$wine" msiexec /i "$(winpath "$msi")" /qn /norestart || fail "msi: installing again failed"
 "$wineserver" -w
 cmp -s "$program/config.ini" "$program/config.ini.example" \
     || fail "msi: without CORVINHOST config.ini is not the example"
-echo "windows-check: MSI: per-machine install with CORVINHOST, Start-menu start in ProgramData, log, refusal, dump, upgrade, refused downgrade and uninstall as expected"
+echo "windows-check: MSI: per-machine install with CORVINHOST and its log, Start-menu start in ProgramData, log, refusal, dump, upgrade while Corvin runs (3010, one version before and after the restart), refused downgrade and uninstall as expected"
