@@ -28,6 +28,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSslCertificate>
@@ -117,11 +118,15 @@ int main(int argc, char *argv[])
 
     // Answers every modal box as it appears.
     QTimer boxes;
-    QObject::connect(&boxes, &QTimer::timeout, [confirm, keys, key] {
+    // A box waiting for its focus is seen on several ticks: it is reported once.
+    QPointer<QMessageBox> reported;
+    QObject::connect(&boxes, &QTimer::timeout, [confirm, keys, key, &reported] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box || !box->isVisible())
             return;
-        report(QStringLiteral("BOX\t%1\t%2").arg(box->windowTitle(), box->text()));
+        if (box != reported)
+            report(QStringLiteral("BOX\t%1\t%2").arg(box->windowTitle(), box->text()));
+        reported = box;
         if (keys) {
             // Only where the box has the focus: otherwise the watchdog ends the run.
             if (box->isAncestorOf(QApplication::focusWidget()))
