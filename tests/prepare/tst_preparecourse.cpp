@@ -192,6 +192,7 @@ private slots:
     void readyState();
     void malformedClassStudentReplies_data();
     void malformedClassStudentReplies();
+    void failedClassStudentRequestShown();
     void failedState();
     void missingClientFails();
     void equalCountsWaitForTheTask();
@@ -439,6 +440,20 @@ void tst_PrepareCourse::malformedClassStudentReplies()
     QCOMPARE(seen.text, QStringLiteral(" 学生端即将启动"));
     QVERIFY(!QFileInfo::exists(record));
     QCOMPARE(server.requests(replacePath).size(), 1);
+}
+
+// A seat request that fails still lets the client start, and says why the class may refuse.
+void tst_PrepareCourse::failedClassStudentRequestShown()
+{
+    server.script(replacePath, ScriptedReply {502, QByteArray("<html>502</html>"), "text/html"});
+    QVERIFY(loadList(2));
+    PrepareCourse *w = open();
+    auto *reason = w->findChild<QLabel *>(QStringLiteral("reason"));
+    QTRY_VERIFY_WITH_TIMEOUT(reason->isVisible(), 15000);
+    QCOMPARE(reason->text(),
+             QStringLiteral("入座请求失败：服务暂时不可用（HTTP 502）：请稍后重试"));
+    QCOMPARE(label(w)->text(), QStringLiteral("Corvin准备完成"));
+    QVERIFY(button(w)->isEnabled());
 }
 
 void tst_PrepareCourse::failedState()
