@@ -2,6 +2,7 @@
 
 #include "app/LogBatch.h"
 #include "config/PathUtils.h"
+#include "config/StudentClient.h"
 #include "util/FileUtils.h"
 #include "util/SafePath.h"
 
@@ -56,7 +57,7 @@ const int maxCopyThreads = 4;
 ResourceCopy::ResourceCopy(const QString &sourceFolder, const QString &resourceFolder,
                            bool newLayout, const QVector<ResourceElement> &flow,
                            const QVector<ResourceElement> &resources)
-    : xml(PathUtils(resourceFolder).append(QStringLiteral("xml")).path())
+    : xml(PathUtils(resourceFolder).append(StudentClient::flowFolder()).path())
 {
     planned.reserve(flow.size() + resources.size());
     for (const ResourceElement &element : flow)
@@ -66,9 +67,7 @@ ResourceCopy::ResourceCopy(const QString &sourceFolder, const QString &resourceF
     for (const ResourceElement &element : resources) {
         auto known = typeFolders.constFind(element.fileType);
         if (known == typeFolders.constEnd()) {
-            QString typeFolder = element.fileType;
-            if (typeFolder == QLatin1String("audio"))
-                typeFolder = QStringLiteral("voice");
+            const QString typeFolder = StudentClient::typeFolder(element.fileType);
             QString targetFolder = resourceFolder;
             // The type names a folder below the resource folder and must stay there too.
             bool typeSafe = true;
