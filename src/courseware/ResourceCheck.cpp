@@ -3,11 +3,11 @@
 #include "app/LogBatch.h"
 #include "util/DigestCache.h"
 #include "util/FileIdentity.h"
+#include "util/FilePath.h"
 #include "util/FileReader.h"
 #include "util/FileUtils.h"
 #include "util/Md5.h"
 #include "util/Md5Lanes.h"
-#include "util/SafePath.h"
 
 #include <QThreadPool>
 #include <QtConcurrent>
@@ -33,7 +33,7 @@ const ResourceElement &ResourceCheck::element(int index) const
 void ResourceCheck::joinPath(int index)
 {
     File &file = checked[index];
-    if (!SafePath::join(folder, element(index).localPath, &file.path))
+    if (!FilePath::join(folder, element(index).localPath, &file.path))
         file.outcome = Outcome::RefusedPath;
 }
 

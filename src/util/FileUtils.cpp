@@ -1,5 +1,6 @@
 #include "FileUtils.h"
 
+#include "util/FilePath.h"
 #include "util/FileUtilsPlatform.h"
 #include "util/Md5.h"
 
@@ -30,9 +31,7 @@ QString FileUtils::applicationFolder()
 
 QString FileUtils::resolvePath(const QString &path)
 {
-    if (QDir::isAbsolutePath(path))
-        return path;
-    return applicationFolder() + QLatin1Char('/') + path;
+    return FilePath::resolved(path, applicationFolder());
 }
 
 bool FileUtils::fileExists(const QString &path)
@@ -71,14 +70,9 @@ bool FileUtils::copyFile(const QString &source, const QString &target)
     if (!fileExists(resolvedSource))
         return false;
 
-        // Paths that differ only in letter case name the same file only where the file system
-        // ignores case; elsewhere they are two files and the copy has to happen.
-#if defined(Q_OS_WIN) || defined(Q_OS_DARWIN)
-    const Qt::CaseSensitivity sameFileCase = Qt::CaseInsensitive;
-#else
-    const Qt::CaseSensitivity sameFileCase = Qt::CaseSensitive;
-#endif
-    if (QString::compare(resolvedSource, resolvedTarget, sameFileCase) == 0)
+    // Paths that differ only in letter case name the same file only where the file system
+    // ignores case; elsewhere they are two files and the copy has to happen.
+    if (QString::compare(resolvedSource, resolvedTarget, FilePath::caseSensitivity()) == 0)
         return true;
 
     if (!fileExists(resolvedTarget)) {
@@ -88,59 +82,6 @@ bool FileUtils::copyFile(const QString &source, const QString &target)
         QFile::remove(resolvedTarget);
     }
     return FileUtilsPlatform::copyToNewTarget(resolvedSource, resolvedTarget);
-}
-
-QString FileUtils::extendedPath(const QString &path, const QString &base)
-{
-    // Windows' rules, spelled out so that they hold (and can be tested) on every platform.
-    QString clean = path;
-    clean.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    if (clean.startsWith(QLatin1String("//?/")) || clean.startsWith(QLatin1String("//./")))
-        return path;
-    const auto isShare = [](const QString &name) {
-        return name.startsWith(QLatin1String("//"));
-    };
-    const auto isDrive = [](const QString &name) {
-        return name.size() >= 3 && name.at(0).isLetter() && name.at(1) == QLatin1Char(':')
-                && name.at(2) == QLatin1Char('/');
-    };
-    // Made absolute before the kind is told: a relative path under a share is on that share.
-    if (clean.size() >= 2 && clean.at(0).isLetter() && clean.at(1) == QLatin1Char(':')
-        && !isDrive(clean)) {
-        // "C:x" is in that drive's own current folder, which only the system knows.
-        clean = QFileInfo(clean).absoluteFilePath();
-    } else if (!isShare(clean) && !isDrive(clean)) {
-        QString folder = base.isEmpty() ? QDir::currentPath() : base;
-        folder.replace(QLatin1Char('\\'), QLatin1Char('/'));
-        if (!clean.startsWith(QLatin1Char('/'))) {
-            clean = folder + QLatin1Char('/') + clean;
-        } else if (isDrive(folder)) {
-            // "\\x" is on the working directory's drive, or at its share's root.
-            clean = folder.left(2) + clean;
-        } else if (isShare(folder)) {
-            const int share
-                    = folder.indexOf(QLatin1Char('/'), folder.indexOf(QLatin1Char('/'), 2) + 1);
-            clean = (share < 0 ? folder : folder.left(share)) + clean;
-        }
-    }
-    const bool share = isShare(clean);
-    // cleanPath would fold the share's leading "//" into one outside Windows.
-    QString rest = QDir::cleanPath(share ? clean.mid(2) : clean);
-    // "C:" alone names the drive's current folder, not its root.
-    if (rest.endsWith(QLatin1Char(':')))
-        rest += QLatin1Char('/');
-    rest.replace(QLatin1Char('/'), QLatin1Char('\\'));
-    return (share ? QStringLiteral("\\\\?\\UNC\\") : QStringLiteral("\\\\?\\")) + rest;
-}
-
-bool FileUtils::liesInside(const QString &resolved, const QString &resolvedFolder)
-{
-    if (resolved.isEmpty() || resolvedFolder.isEmpty())
-        return false;
-    QString folder = resolvedFolder;
-    if (!folder.endsWith(QLatin1Char('\\')) && !folder.endsWith(QLatin1Char('/')))
-        folder += QLatin1Char('\\');
-    return resolved.startsWith(folder, Qt::CaseInsensitive);
 }
 
 bool FileUtils::deleteDir(const QString &path)

@@ -24,7 +24,8 @@ public:
 
     // Canonical folder of the running executable, no trailing "/".
     static QString applicationFolder();
-    // An absolute path unchanged, otherwise applicationFolder() + "/" + path (not cleaned).
+    // An absolute path unchanged, otherwise applicationFolder() + "/" + path (not cleaned), as
+    // FilePath::resolved makes it.
     static QString resolvePath(const QString &path);
     // True for folders as well as files.
     static bool fileExists(const QString &path);
@@ -63,15 +64,6 @@ public:
     // On failure no partial target is left, and *error (when given) says why.
     static bool copyNewFile(const QString &source, const QString &target,
                             FileError *error = nullptr);
-
-    // The path every Win32 file call takes: absolute and cleaned, with "\\?\" in front
-    // ("\\?\UNC\" for a share), so that no call is bound to 260 characters. A relative path
-    // is taken in `base` (the working directory when empty), which may be a share.
-    static QString extendedPath(const QString &path, const QString &base = QString());
-    // Whether `resolved` lies inside `resolvedFolder`, both as the system resolved them (links
-    // followed). A path or folder that could not be resolved ("") lies nowhere: the caller keeps
-    // what it cannot place.
-    static bool liesInside(const QString &resolved, const QString &resolvedFolder);
 
     // Once asked, hashing and copying stop at their next chunk and fail: the program asks when
     // it quits, so that no work on gigabytes holds its end up.

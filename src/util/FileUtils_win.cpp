@@ -1,3 +1,4 @@
+#include "util/FilePath.h"
 #include "util/FileUtils.h"
 #include "util/FileUtilsPlatform.h"
 
@@ -12,7 +13,7 @@ namespace {
 
 std::wstring nativePath(const QString &path)
 {
-    return FileUtils::extendedPath(path).toStdWString();
+    return FilePath::extended(path).toStdWString();
 }
 
 // Symbolic links, junctions and mount points are all reparse points. Wine shows a Linux link to
@@ -71,9 +72,9 @@ bool leadsOutside(const QFileInfo &entry, const QString &folder)
     const QString file = resolvedPath(entry.absoluteFilePath(), Spelling::Final);
     const QString inside = resolvedPath(folder, Spelling::Final);
     if (!file.isEmpty() && !inside.isEmpty())
-        return !FileUtils::liesInside(file, inside);
-    return !FileUtils::liesInside(resolvedPath(entry.absoluteFilePath(), Spelling::Object),
-                                  resolvedPath(folder, Spelling::Object));
+        return !FilePath::liesInside(file, inside);
+    return !FilePath::liesInside(resolvedPath(entry.absoluteFilePath(), Spelling::Object),
+                                 resolvedPath(folder, Spelling::Object));
 }
 } // namespace
 
