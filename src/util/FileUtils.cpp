@@ -123,6 +123,19 @@ bool FileUtils::deleteDir(const QString &path)
     return removed || !QFileInfo::exists(absolute);
 }
 
+bool FileUtils::copyNewFile(const QString &source, const QString &target, FileError *error)
+{
+    FileError ignored;
+    FileError &failure = error ? *error : ignored;
+    failure = FileError();
+    // Wine calls no progress routine for a small file, so a stop is also seen before the copy.
+    if (stopping) {
+        failure = FileError::stopped();
+        return false;
+    }
+    return FileUtilsPlatform::copyNewFile(source, target, failure);
+}
+
 void FileUtils::requestStop()
 {
     stopping = true;

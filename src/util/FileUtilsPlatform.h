@@ -1,6 +1,8 @@
 #ifndef FILEUTILSPLATFORM_H
 #define FILEUTILSPLATFORM_H
 
+#include "util/FileError.h"
+
 #include <QString>
 
 class QFileInfo;
@@ -21,6 +23,8 @@ bool resolvesOutside(const QFileInfo &entry, const QString &folder);
 void makeReplaceable(const QString &target);
 // Copies source to a target that does not exist, in a folder that does.
 bool copyToNewTarget(const QString &source, const QString &target);
+// FileUtils::copyNewFile once a stop has been looked for; `failure` says why it failed.
+bool copyNewFile(const QString &source, const QString &target, FileError &failure);
 
 } // namespace FileUtilsPlatform
 

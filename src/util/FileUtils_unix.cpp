@@ -167,15 +167,9 @@ qint64 FileUtils::fileSize(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? qint64(info.st_size) : 0;
 }
 
-bool FileUtils::copyNewFile(const QString &source, const QString &target, FileError *error)
+bool FileUtilsPlatform::copyNewFile(const QString &source, const QString &target,
+                                    FileError &failure)
 {
-    FileError ignored;
-    FileError &failure = error ? *error : ignored;
-    failure = FileError();
-    if (stopRequested()) {
-        failure = FileError::stopped();
-        return false;
-    }
     // As few calls as cp makes: open both, one copy, the mode, close.
     const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {

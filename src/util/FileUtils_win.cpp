@@ -112,16 +112,9 @@ qint64 FileUtils::fileSize(const QString &path)
     return QFileInfo(path).size();
 }
 
-bool FileUtils::copyNewFile(const QString &source, const QString &target, FileError *error)
+bool FileUtilsPlatform::copyNewFile(const QString &source, const QString &target,
+                                    FileError &failure)
 {
-    FileError ignored;
-    FileError &failure = error ? *error : ignored;
-    failure = FileError();
-    // Wine calls no progress routine for a small file, so a stop is also seen before the copy.
-    if (stopRequested()) {
-        failure = FileError::stopped();
-        return false;
-    }
     // The system copies and removes what it wrote when it fails or is cancelled.
     const auto progress = [](LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD,
                              DWORD, HANDLE, HANDLE, LPVOID) -> DWORD {
@@ -143,7 +136,7 @@ bool FileUtils::copyNewFile(const QString &source, const QString &target, FileEr
             return true;
         code = GetLastError();
     }
-    if (stopRequested()) {
+    if (FileUtils::stopRequested()) {
         failure = FileError::stopped();
     } else {
         // "Not found" says nothing about which side: the target's folder may be missing too.
