@@ -9,7 +9,6 @@
 #include <functional>
 #include <vector>
 
-class QFile;
 class QIODevice;
 
 // File operations of the resource copy and the MD5 verification. Stateless: every operation may
@@ -52,9 +51,6 @@ public:
     // that a caller hashing many files allocates once.
     static QString md5Hex(QIODevice *file, const std::function<void(qint64)> &progress = {},
                           std::vector<char> *buffer = nullptr);
-    // Tells the system that an open file will be read once from start to end, so it reads
-    // ahead further.
-    static void adviseSequentialRead(const QFile &file);
     // The digest a file that cannot be read counts with: that of empty content.
     static QString unreadableMd5();
 

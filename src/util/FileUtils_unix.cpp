@@ -224,10 +224,3 @@ FileError FileUtils::removalBlocker(const QString &path)
         return FileError::fromSystem(errno, false);
     return FileError::other(QStringLiteral("removed on a second try"));
 }
-
-void FileUtils::adviseSequentialRead(const QFile &file)
-{
-    const int fd = const_cast<QFile &>(file).handle();
-    if (fd >= 0)
-        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-}

@@ -158,8 +158,3 @@ FileError FileUtils::removalBlocker(const QString &path)
     CloseHandle(handle);
     return FileError::other(QStringLiteral("kept in the folder"));
 }
-
-void FileUtils::adviseSequentialRead(const QFile &file)
-{
-    Q_UNUSED(file)
-}
