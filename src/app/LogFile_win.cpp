@@ -1,6 +1,6 @@
 #include "LogFile.h"
 
-#include "util/FileUtils.h"
+#include "util/FilePath.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -42,7 +42,7 @@ void LogFile::close()
 
 bool LogFile::isCurrent(const QString &path)
 {
-    if (handle == -1 || path != openedPath || FileUtils::extendedPath(path) != fullPath)
+    if (handle == -1 || path != openedPath || FilePath::extended(path) != fullPath)
         return false;
     // A file deleted while open stays until its last handle closes; the name is gone already.
     FILE_STANDARD_INFO standard;
@@ -72,7 +72,7 @@ bool LogFile::open(const QString &path, QString *error)
         QDir().mkpath(folder);
     // Others may read, rename and delete the file while it is open: a support engineer copying
     // the log, or the log folder removed mid-run. Not inherited by the student client.
-    const QString full = FileUtils::extendedPath(path);
+    const QString full = FilePath::extended(path);
     const std::wstring name = full.toStdWString();
     const HANDLE file = CreateFileW(name.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

@@ -2,6 +2,7 @@
 
 #include "app/LogBatch.h"
 #include "app/LogFile.h"
+#include "crash/CrashLogGate.h"
 
 #include <QDateTime>
 
@@ -10,6 +11,23 @@
 // Never destroyed, on purpose: a pool task or a static destructor may log after main has ended.
 QString &runTimestamp = *new QString;
 QMutex &logMutex = *new QMutex;
+
+namespace {
+
+// The crash callback's question, answered without keeping the lock: a thread that crashed
+// inside the log handler holds it for good.
+bool logLockFreeWithin(int waitMs)
+{
+    if (!logMutex.tryLock(waitMs))
+        return false;
+    logMutex.unlock();
+    return true;
+}
+
+// Set wherever the log is linked in, so that every program with the handler has the check.
+const bool crashLogGateSet = (CrashLogGate::set(logLockFreeWithin), true);
+
+} // namespace
 
 namespace {
 

@@ -39,15 +39,6 @@ public:
     QString clientExecutablePath() { return studentClient().executable; }
     // Always ends in "/".
     QString clientResourcePath() { return studentClient().resourceFolder; }
-    // "" when there is none (no channel, or the folder is missing and clientResourcePath() has
-    // fallen back to the application-data folder).
-    QString clientFolder() { return studentClient().folder; }
-    bool clientInstalled() { return studentClient().installed(); }
-
-    static bool isNewClientVersion(const QString &version)
-    {
-        return StudentClient::isNewVersion(version);
-    }
     // APPDATA, read afresh at each call. Where it is unset or empty outside Windows, the
     // per-user data folder stands in for it rather than the working directory.
     static QString appDataPath();

@@ -27,6 +27,23 @@ bool StudentClient::isNewVersion(const QString &version)
     return major > 0 || minor > 9;
 }
 
+QString StudentClient::blockingProcessName()
+{
+    return QStringLiteral("Lectern.exe");
+}
+
+QString StudentClient::flowFolder()
+{
+    return QStringLiteral("xml");
+}
+
+QString StudentClient::typeFolder(const QString &fileType)
+{
+    if (fileType == QLatin1String("audio"))
+        return QStringLiteral("voice");
+    return fileType;
+}
+
 StudentClient StudentClient::forChannel(int channel, const QString &appData)
 {
     StudentClient client;

@@ -26,6 +26,13 @@ struct StudentClient
 
     static StudentClient forChannel(int channel, const QString &appData);
 
+    // The process whose running refuses a start: the student client must be closed first.
+    static QString blockingProcessName();
+    // The layout of the resource folder: the flow files in their folder, the resource files of
+    // the old layout in one folder per type, "audio" in "voice".
+    static QString flowFolder();
+    static QString typeFolder(const QString &fileType);
+
     // The one client-version rule: major > 0 or minor > 9. Parts that are not numbers count
     // as 0; a version without "." has minor 0, so "1" is new and "0" is not.
     static bool isNewVersion(const QString &version);

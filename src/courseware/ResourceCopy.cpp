@@ -2,8 +2,9 @@
 
 #include "app/LogBatch.h"
 #include "config/PathUtils.h"
+#include "config/StudentClient.h"
+#include "util/FilePath.h"
 #include "util/FileUtils.h"
-#include "util/SafePath.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -16,37 +17,6 @@
 
 namespace {
 
-// Whether cleaning would change nothing in a path: no "//", no "." or ".." component, no
-// backslash (most paths, so that the many of a large courseware need no cleaning).
-bool looksClean(const QString &path)
-{
-    const QChar *c = path.constData();
-    const int n = path.size();
-    for (int i = 0; i < n; ++i) {
-        if (c[i] == QLatin1Char('\\'))
-            return false;
-        if (c[i] == QLatin1Char('.') && (i == 0 || c[i - 1] == QLatin1Char('/'))) {
-            const int end = i + 1 < n && c[i + 1] == QLatin1Char('.') ? i + 2 : i + 1;
-            if (end == n || c[end] == QLatin1Char('/'))
-                return false;
-        }
-        if (c[i] == QLatin1Char('/') && i + 1 < n && c[i + 1] == QLatin1Char('/') && i > 0)
-            return false;
-    }
-    return n == 0 || c[n - 1] != QLatin1Char('/');
-}
-
-// Paths that name one file compare equal.
-QString fileKey(const QString &path)
-{
-    const QString clean = looksClean(path) ? path : QDir::cleanPath(path);
-#if defined(Q_OS_WIN) || defined(Q_OS_DARWIN)
-    return clean.toCaseFolded();
-#else
-    return clean;
-#endif
-}
-
 // Copying is bound by the system's copy, not by one core: several files at a time, but not so
 // many that the disk only seeks.
 const int maxCopyThreads = 4;
@@ -56,7 +26,7 @@ const int maxCopyThreads = 4;
 ResourceCopy::ResourceCopy(const QString &sourceFolder, const QString &resourceFolder,
                            bool newLayout, const QVector<ResourceElement> &flow,
                            const QVector<ResourceElement> &resources)
-    : xml(PathUtils(resourceFolder).append(QStringLiteral("xml")).path())
+    : xml(PathUtils(resourceFolder).append(StudentClient::flowFolder()).path())
 {
     planned.reserve(flow.size() + resources.size());
     for (const ResourceElement &element : flow)
@@ -66,14 +36,12 @@ ResourceCopy::ResourceCopy(const QString &sourceFolder, const QString &resourceF
     for (const ResourceElement &element : resources) {
         auto known = typeFolders.constFind(element.fileType);
         if (known == typeFolders.constEnd()) {
-            QString typeFolder = element.fileType;
-            if (typeFolder == QLatin1String("audio"))
-                typeFolder = QStringLiteral("voice");
+            const QString typeFolder = StudentClient::typeFolder(element.fileType);
             QString targetFolder = resourceFolder;
             // The type names a folder below the resource folder and must stay there too.
             bool typeSafe = true;
             if (!newLayout) {
-                typeSafe = SafePath::join(resourceFolder, typeFolder, nullptr);
+                typeSafe = FilePath::join(resourceFolder, typeFolder, nullptr);
                 targetFolder = PathUtils(resourceFolder).append(typeFolder).path();
             }
             known = typeFolders.insert(element.fileType, qMakePair(targetFolder, typeSafe));
@@ -88,13 +56,13 @@ void ResourceCopy::add(const QString &targetFolder, bool targetSafe, const QStri
 {
     File file;
     file.flow = flow;
-    const bool sourceSafe = SafePath::join(sourceFolder, element.localPath, &file.source);
-    const bool destinationSafe = SafePath::join(targetFolder, element.localPath, &file.destination);
+    const bool sourceSafe = FilePath::join(sourceFolder, element.localPath, &file.source);
+    const bool destinationSafe = FilePath::join(targetFolder, element.localPath, &file.destination);
     if (!targetSafe || !sourceSafe || !destinationSafe) {
         file.outcome = Outcome::RefusedPath;
     } else {
-        const QString destination = fileKey(file.destination);
-        const QString source = fileKey(file.source);
+        const QString destination = FilePath::fileKey(file.destination);
+        const QString source = FilePath::fileKey(file.source);
         const auto claimed = sourceOf.constFind(destination);
         if (claimed == sourceOf.constEnd())
             sourceOf.insert(destination, source);

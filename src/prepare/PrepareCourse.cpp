@@ -2,6 +2,7 @@
 #include "ui_PrepareCourse.h"
 
 #include "config/AppContext.h"
+#include "config/StudentClient.h"
 #include "courseware/CoursewareList.h"
 #include "courseware/CoursewareSelect.h"
 #include "net/ServiceRequest.h"
@@ -181,7 +182,7 @@ void PrepareCourse::on_replaceClassStudent(QString body)
 
 void PrepareCourse::StartClient()
 {
-    if (ProcessProbe::isRunning(QStringLiteral("Lectern.exe"))) {
+    if (ProcessProbe::isRunning(StudentClient::blockingProcessName())) {
         QMessageBox running(QMessageBox::NoIcon, QStringLiteral("Corvin助手"),
                             QStringLiteral(" 请手动关闭学生端"), QMessageBox::Ok);
         running.setWindowFlags(clientBoxFlags);

@@ -9,7 +9,6 @@
 #include <functional>
 #include <vector>
 
-class QFile;
 class QIODevice;
 
 // File operations of the resource copy and the MD5 verification. Stateless: every operation may
@@ -24,7 +23,8 @@ public:
 
     // Canonical folder of the running executable, no trailing "/".
     static QString applicationFolder();
-    // An absolute path unchanged, otherwise applicationFolder() + "/" + path (not cleaned).
+    // An absolute path unchanged, otherwise applicationFolder() + "/" + path (not cleaned), as
+    // FilePath::resolved makes it.
     static QString resolvePath(const QString &path);
     // True for folders as well as files.
     static bool fileExists(const QString &path);
@@ -51,9 +51,6 @@ public:
     // that a caller hashing many files allocates once.
     static QString md5Hex(QIODevice *file, const std::function<void(qint64)> &progress = {},
                           std::vector<char> *buffer = nullptr);
-    // Tells the system that an open file will be read once from start to end, so it reads
-    // ahead further.
-    static void adviseSequentialRead(const QFile &file);
     // The digest a file that cannot be read counts with: that of empty content.
     static QString unreadableMd5();
 
@@ -63,15 +60,6 @@ public:
     // On failure no partial target is left, and *error (when given) says why.
     static bool copyNewFile(const QString &source, const QString &target,
                             FileError *error = nullptr);
-
-    // The path every Win32 file call takes: absolute and cleaned, with "\\?\" in front
-    // ("\\?\UNC\" for a share), so that no call is bound to 260 characters. A relative path
-    // is taken in `base` (the working directory when empty), which may be a share.
-    static QString extendedPath(const QString &path, const QString &base = QString());
-    // Whether `resolved` lies inside `resolvedFolder`, both as the system resolved them (links
-    // followed). A path or folder that could not be resolved ("") lies nowhere: the caller keeps
-    // what it cannot place.
-    static bool liesInside(const QString &resolved, const QString &resolvedFolder);
 
     // Once asked, hashing and copying stop at their next chunk and fail: the program asks when
     // it quits, so that no work on gigabytes holds its end up.

@@ -95,7 +95,7 @@ void tst_ClientLocations::versionRule()
 {
     QFETCH(QString, version);
     QFETCH(bool, isNew);
-    QCOMPARE(AppContext::isNewClientVersion(version), isNew);
+    QCOMPARE(StudentClient::isNewVersion(version), isNew);
 }
 
 void tst_ClientLocations::locations_data()

@@ -85,7 +85,7 @@ void tst_DemoClients::channelFindsItsClient()
     context.channelId = channel;
     QCOMPARE(context.clientExecutablePath(), appData + startFile);
     QCOMPARE(context.clientResourcePath(), appData + resourceFolder);
-    QVERIFY(context.clientInstalled());
+    QVERIFY(context.studentClient().installed());
     const QFileInfo info(appData + startFile);
     QVERIFY(info.isFile());
     QVERIFY(info.isExecutable());

@@ -1,3 +1,4 @@
+#include "util/FilePath.h"
 #include "util/FileReader.h"
 #include "util/FileUtils.h"
 
@@ -640,7 +641,7 @@ void tst_FileUtils::extendedPath()
     QFETCH(QString, path);
     QFETCH(QString, base);
     QFETCH(QString, native);
-    QCOMPARE(FileUtils::extendedPath(path, base), native);
+    QCOMPARE(FilePath::extended(path, base), native);
 }
 
 void tst_FileUtils::liesInside_data()
@@ -668,7 +669,7 @@ void tst_FileUtils::liesInside()
     QFETCH(QString, resolved);
     QFETCH(QString, folder);
     QFETCH(bool, inside);
-    QCOMPARE(FileUtils::liesInside(resolved, folder), inside);
+    QCOMPARE(FilePath::liesInside(resolved, folder), inside);
 }
 
 void tst_FileUtils::digestCacheSavedAtExit_data()

@@ -1,8 +1,8 @@
-#include "util/SafePath.h"
+#include "util/FilePath.h"
 
 #include <QtTest>
 
-class tst_SafePath : public QObject
+class tst_FilePath : public QObject
 {
     Q_OBJECT
 
@@ -12,7 +12,7 @@ private slots:
     void joinedTextIsPlainConcatenation();
 };
 
-void tst_SafePath::join_data()
+void tst_FilePath::join_data()
 {
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("relative");
@@ -72,27 +72,27 @@ void tst_SafePath::join_data()
             << QStringLiteral("/data/x/../dl/") << QStringLiteral("a") << true;
 }
 
-void tst_SafePath::join()
+void tst_FilePath::join()
 {
     QFETCH(QString, folder);
     QFETCH(QString, relative);
     QFETCH(bool, allowed);
 
     QString joined;
-    QCOMPARE(SafePath::join(folder, relative, &joined), allowed);
+    QCOMPARE(FilePath::join(folder, relative, &joined), allowed);
     QCOMPARE(joined, folder + relative);
     if (allowed)
-        QVERIFY(SafePath::isContained(relative));
+        QVERIFY(FilePath::isContained(relative));
 }
 
-void tst_SafePath::joinedTextIsPlainConcatenation()
+void tst_FilePath::joinedTextIsPlainConcatenation()
 {
     QString joined;
-    QVERIFY(SafePath::join(QStringLiteral("/d/c/1/"), QStringLiteral("/a.png"), &joined));
+    QVERIFY(FilePath::join(QStringLiteral("/d/c/1/"), QStringLiteral("/a.png"), &joined));
     // The doubled separator stays: the path is logged and compared as the service gave it.
     QCOMPARE(joined, QStringLiteral("/d/c/1//a.png"));
-    QVERIFY(SafePath::join(QStringLiteral("/d/c/1/"), QStringLiteral("a.png"), nullptr));
+    QVERIFY(FilePath::join(QStringLiteral("/d/c/1/"), QStringLiteral("a.png"), nullptr));
 }
 
-QTEST_MAIN(tst_SafePath)
-#include "tst_safepath.moc"
+QTEST_MAIN(tst_FilePath)
+#include "tst_filepath.moc"
