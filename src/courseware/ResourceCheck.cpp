@@ -1,5 +1,6 @@
 #include "ResourceCheck.h"
 
+#include "app/LogBatch.h"
 #include "util/FilePath.h"
 #include "util/Md5.h"
 
@@ -22,6 +23,9 @@ ResourceCheck::ResourceCheck(const QString &folder, const QVector<ResourceElemen
     for (int i = 0; i < checked.size(); ++i)
         checked[i].announced = element(i).fileMd5;
     hashing.setFileHandler([this](int index) { judge(index); });
+    // What the result handler logs goes out in a few large writes, not a write per file, and
+    // not held in memory while a large file is hashed.
+    hashing.setWorkerHooks([] { return std::make_shared<LogBatch>(); }, &LogBatch::writeOut);
 }
 
 const ResourceElement &ResourceCheck::element(int index) const

@@ -1,6 +1,5 @@
 #include "FileHashing.h"
 
-#include "app/LogBatch.h"
 #include "util/DigestCache.h"
 #include "util/FileIdentity.h"
 #include "util/FileReader.h"
@@ -138,8 +137,7 @@ void FileHashing::work()
         sizeFiles();
     bool last = false;
     {
-        // What the result handler logs goes out in a few large writes, not a write per file.
-        const LogBatch batch;
+        const std::shared_ptr<void> scope = workerScope ? workerScope() : nullptr;
         std::vector<char> buffer;
         Lanes lanes;
         Streams streams;
@@ -226,7 +224,8 @@ void FileHashing::checkFiles(Lanes &lanes, Streams &streams, std::vector<char> &
                 // A large file takes a while: the lines of the files done so far are written
                 // first, not held in memory meanwhile.
                 hashLanes(lanes);
-                LogBatch::writeOut();
+                if (longFileAhead)
+                    longFileAhead();
             }
             // Side by side with the large files that follow, opened ahead; alone, a file goes
             // through Md5, which is faster for one.

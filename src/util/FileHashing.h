@@ -64,6 +64,16 @@ public:
         results = std::move(handler);
     }
 
+    // `scope` is called by each worker as it starts, and what it returns is held until the worker
+    // ends (the caller's log batching, for example); `beforeLongFile` is called before a worker
+    // starts on a large file, which takes a while.
+    void setWorkerHooks(std::function<std::shared_ptr<void>()> scope,
+                        std::function<void()> beforeLongFile)
+    {
+        workerScope = std::move(scope);
+        longFileAhead = std::move(beforeLongFile);
+    }
+
     // Starts on the pool and returns; the future ends when every file has its result, after
     // `whenDone` has run on the thread that did the last file. Call once.
     QFuture<void> start(QThreadPool *pool, std::function<void()> whenDone = {});
@@ -111,6 +121,8 @@ private:
     std::function<void(int)> finished;
     std::function<void()> whenDone;
     std::function<void(int, int)> results;
+    std::function<std::shared_ptr<void>()> workerScope;
+    std::function<void()> longFileAhead;
     std::unique_ptr<std::atomic<bool>[]> fileDone;
     QMutex reportMutex;
     QMutex sizingMutex;
