@@ -86,9 +86,11 @@ void CoursewareResource::on_CoursewareResource_2(QString body)
     }
 
     parsed = ready;
-    const RequestOutcome outcome = ServiceRequest::outcomeOf(sender(), body);
-    if (outcome.tellsFailure(body))
-        requestFailure = outcome.message();
+    if (!ready) {
+        const RequestOutcome outcome = ServiceRequest::outcomeOf(sender(), body);
+        if (outcome.tellsFailure(body))
+            requestFailure = outcome.message();
+    }
     if (ready)
         qDebug() << "课件资源解析成功";
     else

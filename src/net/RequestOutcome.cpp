@@ -1,7 +1,5 @@
 #include "RequestOutcome.h"
 
-#include <QJsonDocument>
-#include <QJsonParseError>
 #include <QMetaEnum>
 #include <QNetworkReply>
 #include <QSslCertificate>
@@ -57,16 +55,18 @@ bool isProxyFault(QNetworkReply::NetworkError error)
             || error == QNetworkReply::UnknownProxyError;
 }
 
-bool looksLikeMarkup(const QString &text)
+// The service answers with a JSON object or array; a page, a redirect's text or a proxy's
+// message starts otherwise. Only the first character is looked at: a reply can be megabytes of
+// resource list, which its receiver parses anyway.
+template<typename Text>
+bool looksLikeJson(const Text &text)
 {
-    return text.trimmed().startsWith(QLatin1Char('<'));
-}
-
-bool isJson(const QByteArray &body)
-{
-    QJsonParseError error;
-    QJsonDocument::fromJson(body, &error);
-    return error.error == QJsonParseError::NoError;
+    for (const auto c : text) {
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+            continue;
+        return c == '{' || c == '[';
+    }
+    return false;
 }
 
 } // namespace
@@ -164,7 +164,7 @@ bool RequestOutcome::tellsFailure(const QString &body) const
 
 QString RequestOutcome::shownText(const QString &body) const
 {
-    return tellsFailure(body) ? message() : body;
+    return isShortPlainText(body) && !tellsFailure(body) ? body : message();
 }
 
 QString RequestOutcome::logText() const
@@ -256,7 +256,7 @@ RequestOutcome RequestOutcome::fromReply(QNetworkReply *reply, const QByteArray 
     else if (body.isEmpty())
         outcome.cause = Cause::EmptyReply;
     else if (outcome.contentType.contains(QLatin1String("html"), Qt::CaseInsensitive)
-             || !isJson(body))
+             || !looksLikeJson(body))
         outcome.cause = Cause::NotTheService;
     return outcome;
 }
@@ -266,7 +266,7 @@ RequestOutcome RequestOutcome::fromBody(const QString &body)
     RequestOutcome outcome;
     if (body.isEmpty())
         outcome.cause = Cause::EmptyReply;
-    else if (looksLikeMarkup(body) || !isJson(body.toUtf8()))
+    else if (!looksLikeJson(body))
         outcome.cause = Cause::NotTheService;
     return outcome;
 }

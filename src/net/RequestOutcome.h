@@ -15,7 +15,7 @@ class RequestOutcome
 public:
     // In order of precedence: the first that applies names the request's outcome.
     enum class Cause {
-        Answered, // 2xx with a JSON body: whether it says yes is the caller's business
+        Answered, // 2xx that looks like JSON: whether it is usable is the caller's business
         AddressMissing, // no usable service address in config.ini
         NameNotResolved,
         ConnectionRefused,
@@ -54,7 +54,8 @@ public:
     // Whether a receiver that could not use this reply should tell the cause: every failure
     // but a short plain-text reply, which is shown (or passed over) as it stands.
     bool tellsFailure(const QString &body) const;
-    // What a label shows for a reply its receiver could not use.
+    // What a label shows for a reply its receiver could not use: a short plain text of the
+    // service as it stands, else the cause.
     QString shownText(const QString &body) const;
     // The log's line for a failed request, after its tag.
     QString logText() const;

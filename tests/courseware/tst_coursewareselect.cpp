@@ -13,7 +13,6 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
-#include <QJsonDocument>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -411,10 +410,9 @@ void tst_CoursewareSelect::malformedListReplies()
     auto *tip = window->findChild<QLabel *>(QStringLiteral("error_tip"));
     const QString text = QString::fromUtf8(body.constData(),
                                            int(qstrnlen(body.constData(), uint(body.size()))));
-    QJsonParseError json;
-    QJsonDocument::fromJson(body, &json);
+    const QByteArray start = body.trimmed().left(1);
     if (body.isEmpty()
-        || (json.error != QJsonParseError::NoError && !RequestOutcome::isShortPlainText(text))) {
+        || (start != "{" && start != "[" && !RequestOutcome::isShortPlainText(text))) {
         QTRY_VERIFY_WITH_TIMEOUT(tip->text().startsWith(failedText), 15000);
         QVERIFY(!tip->text().contains(QLatin1Char('<')));
         QCOMPARE(combo->count(), 0);
