@@ -196,14 +196,17 @@ void FileHashing::checkFiles(Lanes &lanes, Streams &streams, std::vector<char> &
     while (index < entries.size()) {
         File &file = entries[index];
         if (!isOpen) {
-            // The files that wait are done first: opening this one may take long (a pipe waits
-            // for its writer), and their results are not to be held back meanwhile.
-            hashLanes(lanes);
-            hashStreams(streams, true);
+            // Before an open that waits (a pipe waits for its writer) the files that wait are
+            // done: their results are not to be held back meanwhile. A plain file opens at once
+            // and leaves the lanes to fill.
+            const auto doWaiting = [&] {
+                hashLanes(lanes);
+                hashStreams(streams, true);
+            };
             opened = guarded(file, [&] {
                 if (!sizedUpFront)
                     joinPath(index);
-                return openFile(file, *reader);
+                return openFile(file, *reader, doWaiting);
             });
         }
         // The file that follows, when large, is opened now and read ahead by the system while
@@ -508,7 +511,7 @@ void FileHashing::finish()
     done.reportFinished();
 }
 
-bool FileHashing::openFile(File &file, FileReader &in)
+bool FileHashing::openFile(File &file, FileReader &in, const std::function<void()> &beforeWaiting)
 {
     if (file.state == State::Refused) {
         if (!sizedUpFront)
@@ -517,7 +520,7 @@ bool FileHashing::openFile(File &file, FileReader &in)
     }
     if (FileUtils::stopRequested())
         return false;
-    switch (in.open(file.path)) {
+    switch (in.open(file.path, beforeWaiting)) {
     case FileReader::Missing:
         file.state = State::Missing;
         if (!sizedUpFront)

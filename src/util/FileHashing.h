@@ -107,7 +107,7 @@ private:
     void sizeFile(File &file, qint64 size);
     void report(bool wait);
     void finish();
-    bool openFile(File &file, FileReader &in);
+    bool openFile(File &file, FileReader &in, const std::function<void()> &beforeWaiting = nullptr);
     void checkFile(File &file, FileReader &in, bool opened, std::vector<char> &buffer);
     void judge(File &file);
     void settle(File &file, qint64 counted);

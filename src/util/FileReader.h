@@ -22,7 +22,9 @@ public:
     FileReader() = default;
     ~FileReader();
 
-    Opened open(const QString &path);
+    // beforeWaiting is called before an open that may wait (a pipe waits for its writer); a
+    // plain file opens at once, without it.
+    Opened open(const QString &path, const std::function<void()> &beforeWaiting = nullptr);
     // Of the open file, taken when it was opened.
     const FileIdentity &identity() const { return opened; }
     // Has the system read up to `bytes` of the file ahead, while the caller does other work.

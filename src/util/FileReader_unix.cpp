@@ -18,12 +18,24 @@ FileReader::~FileReader()
         ::close(fd);
 }
 
-FileReader::Opened FileReader::open(const QString &path)
+FileReader::Opened FileReader::open(const QString &path, const std::function<void()> &beforeWaiting)
 {
-    fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const QByteArray name = QFile::encodeName(path);
+    // Without waiting first: a plain file opens as it would anyway, anything else is opened
+    // again, the waiting way, once the caller has done what must not wait for it.
+    fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return errno == ENOENT || errno == ENOTDIR ? Missing : Unreadable;
     opened = FileIdentity::ofDescriptor(fd);
+    if (opened.valid && !opened.regularFile) {
+        ::close(fd);
+        if (beforeWaiting)
+            beforeWaiting();
+        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return errno == ENOENT || errno == ENOTDIR ? Missing : Unreadable;
+        opened = FileIdentity::ofDescriptor(fd);
+    }
     if (!opened.valid)
         return Unreadable;
     struct stat info;

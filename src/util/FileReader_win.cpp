@@ -11,7 +11,8 @@ FileReader::~FileReader()
     delete file;
 }
 
-FileReader::Opened FileReader::open(const QString &path)
+// Opening a file on Windows does not wait for a writer: beforeWaiting is not needed.
+FileReader::Opened FileReader::open(const QString &path, const std::function<void()> &)
 {
     file = new QFile(path);
     if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))

@@ -226,13 +226,15 @@ void tst_ResourceCheck::manyFiles()
 void tst_ResourceCheck::exceptionsFailOnlyTheirFiles_data()
 {
     QTest::addColumn<int>("thrown"); // 0: bad_alloc by the progress, 1: another, 2: a reader
-    QTest::addColumn<int>("outcome"); // of the file that fails, the others pass
+    QTest::addColumn<int>("outcome"); // of the files that fail, the others pass
+    QTest::addColumn<int>("failing"); // how many fail at most
     using O = ResourceCheck::Outcome;
-    QTest::newRow("out of memory in a file's step") << 0 << int(O::OutOfMemory);
-    QTest::newRow("a progress handler's exception") << 1 << int(O::Unreadable);
-    // Outside a file's guarded steps: the worker gives up the file it held and goes on.
-    QTest::newRow("no memory for the first reader") << 2 << int(O::OutOfMemory);
-    QTest::newRow("no memory for a later reader") << 5 << int(O::OutOfMemory);
+    QTest::newRow("out of memory in a file's step") << 0 << int(O::OutOfMemory) << 1;
+    QTest::newRow("a progress handler's exception") << 1 << int(O::Unreadable) << 1;
+    // Outside a file's guarded steps: the worker gives up the files it held (the one taken and
+    // those read into its lanes) and goes on.
+    QTest::newRow("no memory for the first reader") << 2 << int(O::OutOfMemory) << 1;
+    QTest::newRow("no memory for a later reader") << 5 << int(O::OutOfMemory) << 3;
 }
 
 // Out of memory, or anything else thrown inside a worker, fails the files it concerns; the check
@@ -241,6 +243,7 @@ void tst_ResourceCheck::exceptionsFailOnlyTheirFiles()
 {
     QFETCH(int, thrown);
     QFETCH(int, outcome);
+    QFETCH(int, failing);
     QTemporaryDir temp;
     const QString folder = temp.path() + QLatin1Char('/');
     QVector<ResourceElement> elements;
@@ -272,7 +275,7 @@ void tst_ResourceCheck::exceptionsFailOnlyTheirFiles()
             ++failed;
         }
     }
-    QCOMPARE(failed, 1);
+    QVERIFY2(failed >= 1 && failed <= failing, qPrintable(QString::number(failed)));
     if (thrown < 2)
         QVERIFY(check.files().at(3).outcome != ResourceCheck::Outcome::Passed);
 }
