@@ -33,7 +33,7 @@ int main(int argc, char **argv)
         cache.store(QStringLiteral("/courseware/%1.png").arg(i), identity,
                     QStringLiteral("0123456789abcdef0123456789abcdef"), FileIdentity::now());
     }
-    std::printf("%s\n", qPrintable(cache.fileName()));
+    std::printf("%s\n", cache.fileName().toUtf8().constData());
     std::fflush(stdout);
     cache.expectSave();
     QtConcurrent::run([&cache] { cache.save(); });

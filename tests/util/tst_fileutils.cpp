@@ -690,7 +690,7 @@ void tst_FileUtils::digestCacheSavedAtExit()
     QVERIFY2(helper.waitForFinished(120000), qPrintable(helper.errorString()));
     QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
     QCOMPARE(helper.exitCode(), 0);
-    QFile file(QString::fromLocal8Bit(helper.readAllStandardOutput()).trimmed());
+    QFile file(QString::fromUtf8(helper.readAllStandardOutput()).trimmed());
     QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
     const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
     file.remove();
