@@ -299,7 +299,9 @@ done
 # program on its own, so the zip's bytes may differ).
 cp -r "$program" "$check/installed-$version"
 # The verbose log names the program and the working folder (its last lines list the properties).
-logged() { tr -d '\0\r' <"$1" | grep -qxF "Property(S): $2"; }
+# grep reads to the end: with -q it would stop at the match, and tr's broken pipe would fail the
+# pipeline (pipefail) on a line that is there.
+logged() { tr -d '\0\r' <"$1" | grep -xF "Property(S): $2" >/dev/null; }
 logged "$check/msi-install.log" 'WORKINGFOLDER = C:\ProgramData\Corvin\' \
     || fail "msi: the installer's log does not name the working folder"
 logged "$check/msi-install.log" 'INSTALLDIR = C:\Program Files\Corvin\' \
