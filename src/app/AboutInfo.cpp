@@ -3,11 +3,11 @@
 #include "app/BuildInfo.h"
 #include "config/AppContext.h"
 #include "config/DeviceIdentity.h"
+#include "config/SettingSources.h"
 
 #include <QDir>
 #include <QStringList>
 #include <QSysInfo>
-#include <QUrl>
 
 namespace AboutInfo {
 
@@ -36,7 +36,8 @@ QString text()
                          QSysInfo::kernelVersion(), QSysInfo::currentCpuArchitecture()),
             QStringLiteral("设备编号: %1")
                     .arg(DeviceIdentity::applyOverride(DeviceIdentity::registryValue())),
-            QStringLiteral("服务地址: %1").arg(QUrl(address).toString(QUrl::RemoveUserInfo)),
+            QStringLiteral("服务地址: %1")
+                    .arg(SettingSources::shown(QStringLiteral("Server/CorvinHost"), address)),
             QStringLiteral("设置及来源:")};
     for (const QString &line : context.settingsReport())
         lines.append(QStringLiteral("  ") + line);

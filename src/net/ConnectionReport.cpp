@@ -1,5 +1,7 @@
 #include "ConnectionReport.h"
 
+#include "net/RequestOutcome.h"
+
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QHostInfo>
@@ -20,21 +22,11 @@ const int stepTimeoutMs = 10000;
 
 QString certificateText(const QSslCertificate &certificate)
 {
-    QStringList names;
-    const auto alternatives = certificate.subjectAlternativeNames();
-    for (auto it = alternatives.cbegin(); it != alternatives.cend(); ++it)
-        names.append(it.value());
     return QStringLiteral("subject \"%1\", issuer \"%2\", names \"%3\", valid until %4")
-            .arg(certificate.subjectInfo(QSslCertificate::CommonName).join(QLatin1Char(' ')),
-                 certificate.issuerInfo(QSslCertificate::CommonName).join(QLatin1Char(' ')),
-                 names.join(QStringLiteral(", ")), certificate.expiryDate().toString(Qt::ISODate));
-}
-
-QString proxyText(const QNetworkProxy &proxy)
-{
-    if (proxy.type() == QNetworkProxy::NoProxy || proxy.hostName().isEmpty())
-        return QStringLiteral("direct");
-    return QStringLiteral("%1:%2").arg(proxy.hostName()).arg(proxy.port());
+            .arg(RequestOutcome::certificateName(certificate, false),
+                 RequestOutcome::certificateName(certificate, true),
+                 RequestOutcome::certificateNames(certificate).join(QStringLiteral(", ")),
+                 certificate.expiryDate().toString(Qt::ISODate));
 }
 
 } // namespace
@@ -67,9 +59,10 @@ QString make(const QString &address, const QNetworkProxy &choice)
         const QList<QNetworkProxy> proxies
                 = QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(url));
         proxy = proxies.isEmpty() ? QNetworkProxy(QNetworkProxy::NoProxy) : proxies.first();
-        lines.append(QStringLiteral("proxy (the system's): %1").arg(proxyText(proxy)));
+        lines.append(
+                QStringLiteral("proxy (the system's): %1").arg(RequestOutcome::proxyName(proxy)));
     } else {
-        lines.append(QStringLiteral("proxy (set): %1").arg(proxyText(proxy)));
+        lines.append(QStringLiteral("proxy (set): %1").arg(RequestOutcome::proxyName(proxy)));
     }
 
     QSslSocket socket;

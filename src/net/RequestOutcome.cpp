@@ -1,6 +1,7 @@
 #include "RequestOutcome.h"
 
 #include <QMetaEnum>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QSslCertificate>
 #include <QUrl>
@@ -8,28 +9,6 @@
 namespace {
 
 using Cause = RequestOutcome::Cause;
-
-QString certificateName(const QSslCertificate &certificate, bool issuer)
-{
-    for (const auto attribute : {QSslCertificate::CommonName, QSslCertificate::Organization}) {
-        const QStringList values
-                = issuer ? certificate.issuerInfo(attribute) : certificate.subjectInfo(attribute);
-        if (!values.isEmpty())
-            return values.join(QLatin1Char(' '));
-    }
-    return issuer ? certificate.issuerDisplayName() : certificate.subjectDisplayName();
-}
-
-QStringList namesOf(const QSslCertificate &certificate)
-{
-    QStringList names;
-    const auto alternatives = certificate.subjectAlternativeNames();
-    for (auto it = alternatives.cbegin(); it != alternatives.cend(); ++it)
-        names.append(it.value());
-    if (names.isEmpty())
-        names = certificate.subjectInfo(QSslCertificate::CommonName);
-    return names;
-}
 
 bool isUntrustedIssuer(QSslError::SslError error)
 {
@@ -70,6 +49,36 @@ bool looksLikeJson(const Text &text)
 }
 
 } // namespace
+
+QString RequestOutcome::certificateName(const QSslCertificate &certificate, bool issuer)
+{
+    for (const auto attribute : {QSslCertificate::CommonName, QSslCertificate::Organization}) {
+        const QStringList values
+                = issuer ? certificate.issuerInfo(attribute) : certificate.subjectInfo(attribute);
+        if (!values.isEmpty())
+            return values.join(QLatin1Char(' '));
+    }
+    return issuer ? certificate.issuerDisplayName() : certificate.subjectDisplayName();
+}
+
+QStringList RequestOutcome::certificateNames(const QSslCertificate &certificate)
+{
+    QStringList names;
+    const auto alternatives = certificate.subjectAlternativeNames();
+    for (auto it = alternatives.cbegin(); it != alternatives.cend(); ++it)
+        names.append(it.value());
+    if (names.isEmpty())
+        names = certificate.subjectInfo(QSslCertificate::CommonName);
+    return names;
+}
+
+QString RequestOutcome::proxyName(const QNetworkProxy &proxy)
+{
+    if (proxy.type() == QNetworkProxy::NoProxy || proxy.type() == QNetworkProxy::DefaultProxy
+        || proxy.hostName().isEmpty())
+        return QStringLiteral("direct");
+    return QStringLiteral("%1:%2").arg(proxy.hostName()).arg(proxy.port());
+}
 
 QString RequestOutcome::causeName(Cause cause)
 {
@@ -218,7 +227,7 @@ RequestOutcome RequestOutcome::fromReply(QNetworkReply *reply, const QByteArray 
     if (!chain.isEmpty()) {
         outcome.peerSubject = certificateName(chain.first(), false);
         outcome.peerIssuer = certificateName(chain.first(), true);
-        outcome.peerNames = namesOf(chain.first());
+        outcome.peerNames = certificateNames(chain.first());
     }
 
     const QNetworkReply::NetworkError error = reply->error();

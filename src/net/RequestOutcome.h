@@ -6,7 +6,9 @@
 #include <QString>
 #include <QStringList>
 
+class QNetworkProxy;
 class QNetworkReply;
+class QSslCertificate;
 
 // What became of one service request, typed by its cause, with what a teacher should do about
 // it and what a support engineer needs to tell one network's fault from another's.
@@ -63,6 +65,13 @@ public:
 
     // One line, at most 60 characters, no markup.
     static bool isShortPlainText(const QString &body);
+
+    // As the log and the connection report name them: a certificate's subject or issuer (common
+    // name, else organisation), the names it is valid for, a proxy as "host:port" or "direct"
+    // (never with its credentials).
+    static QString certificateName(const QSslCertificate &certificate, bool issuer);
+    static QStringList certificateNames(const QSslCertificate &certificate);
+    static QString proxyName(const QNetworkProxy &proxy);
 
     // The outcome of a finished reply. timedOut: the request layer gave up waiting for it.
     static RequestOutcome fromReply(QNetworkReply *reply, const QByteArray &body, bool timedOut,

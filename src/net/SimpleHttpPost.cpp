@@ -37,7 +37,7 @@ QString proxyFor(const QNetworkProxy &chosen, const QUrl &url)
             : QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url));
     for (const QNetworkProxy &proxy : proxies) {
         if (proxy.type() == QNetworkProxy::HttpProxy || proxy.type() == QNetworkProxy::Socks5Proxy)
-            return QStringLiteral("%1:%2").arg(proxy.hostName()).arg(proxy.port());
+            return RequestOutcome::proxyName(proxy);
         if (proxy.type() == QNetworkProxy::NoProxy)
             break;
     }
