@@ -131,7 +131,7 @@ bool writeTree(const QString &folder, int count, qint64 bytes, int folders, quin
     return true;
 }
 
-qint64 md5sumRun(const QStringList &files, int processes, bool *ok)
+qint64 toolRun(const QString &program, const QStringList &files, int processes, bool *ok)
 {
     std::vector<std::unique_ptr<QProcess>> runs;
     QElapsedTimer timer;
@@ -140,7 +140,7 @@ qint64 md5sumRun(const QStringList &files, int processes, bool *ok)
     for (int p = 0; p < processes; ++p) {
         runs.emplace_back(new QProcess);
         runs.back()->setStandardOutputFile(QProcess::nullDevice());
-        runs.back()->start(QStringLiteral("md5sum"), files.mid(p * share, share));
+        runs.back()->start(program, files.mid(p * share, share));
     }
     *ok = true;
     for (auto &run : runs)

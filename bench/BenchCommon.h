@@ -51,8 +51,9 @@ struct Tree
 };
 bool writeTree(const QString &folder, int count, qint64 bytes, int folders, quint32 seed,
                Tree *tree);
-// md5sum over the files in `processes` processes at once (as xargs -P would); wall time in ns.
-qint64 md5sumRun(const QStringList &files, int processes, bool *ok);
+// `program` (md5sum, cat) over the files in `processes` processes at once (as xargs -P would),
+// its output thrown away; wall time in ns.
+qint64 toolRun(const QString &program, const QStringList &files, int processes, bool *ok);
 // Waits until the newest file written is older than the digest cache's settle window, as the
 // files of a distribution that ended earlier are.
 void letFilesSettle();

@@ -216,7 +216,7 @@ int runSmallFiles(const QStringList &args)
         }
         bool toolOk = false;
         const qint64 childrenBefore = childrenCpuNs();
-        const qint64 md5sumNs = md5sumRun(tree.files, 2, &toolOk);
+        const qint64 md5sumNs = toolRun(QStringLiteral("md5sum"), tree.files, 2, &toolOk);
         const qint64 toolCpu = childrenCpuNs() - childrenBefore;
 
         // The copies take turns at going first: on a file system that slows down as it fills

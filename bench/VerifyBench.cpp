@@ -102,7 +102,7 @@ Figures compare(const Download &download, int processes, DigestCache *cache, int
         profileTimed(false);
         before();
         bool toolOk = false;
-        const qint64 tool = md5sumRun(download.files, processes, &toolOk);
+        const qint64 tool = toolRun(QStringLiteral("md5sum"), download.files, processes, &toolOk);
         figures.ok = toolOk && passed == int(download.courseware.size());
         figures.ours = figures.ours == 0 ? ours : qMin(figures.ours, ours);
         figures.tool = figures.tool == 0 ? tool : qMin(figures.tool, tool);
@@ -234,13 +234,28 @@ int runCold(const QStringList &args)
     letFilesSettle();
     // The first check after a distribution: nothing of it in memory yet.
     const Figures figures = compare(spread, 2, nullptr, o.rounds, [] { dropPageCache(); });
-    if (!figures.ok) {
-        print(QStringLiteral("cold: md5sum failed or a courseware did not pass"));
+    // The disk's own pace: the same files read and thrown away, two readers at once.
+    qint64 raw = 0;
+    bool rawOk = true;
+    for (int round = 0; round < o.rounds && rawOk; ++round) {
+        dropPageCache();
+        const qint64 ns = toolRun(QStringLiteral("cat"), spread.files, 2, &rawOk);
+        raw = raw == 0 ? ns : qMin(raw, ns);
+    }
+    if (!figures.ok || !rawOk) {
+        print(QStringLiteral("cold: md5sum or cat failed, or a courseware did not pass"));
         return 1;
     }
     print(QStringLiteral("cold: page cache emptied before each pass, best of %1 rounds")
                   .arg(o.rounds));
     report("cold", spread, figures, "md5sum -P2", 1.0);
+    const double pace = double(raw) / double(figures.ours);
+    print(QStringLiteral("verify cold:   two cat at once %1 ms (%2 MB/s)")
+                  .arg(double(raw) / 1e6, 0, 'f', 1)
+                  .arg(mbPerSecond(spread.bytes, raw), 0, 'f', 1));
+    print(QStringLiteral("verify cold:   ratio cat/ours %1, the disk's pace (target >= 0.9) %2")
+                  .arg(pace, 0, 'f', 3)
+                  .arg(verdict(pace >= 0.9)));
     return 0;
 }
 

@@ -31,8 +31,9 @@ const Bench::Section sections[] = {
          "--dir PATH, --keep)",
          &Bench::runCopy},
         {"cold",
-         "verification of several courseware vs md5sum -P2, the page cache emptied before each "
-         "pass (root only; --courseware N, --files N, --file-size MiB, --rounds N, --dir PATH)",
+         "verification of several courseware vs md5sum -P2 and vs two cat at once (the disk's "
+         "pace), the page cache emptied before each pass (root only; --courseware N, --files N, "
+         "--file-size MiB, --rounds N, --dir PATH)",
          &Bench::runCold},
         {"log", "what a log record costs, written at once and in batches (--files N, --dir PATH)",
          &Bench::runLog},
