@@ -32,6 +32,8 @@ const int maxFilesSizedUpFront = 1000;
 // Files from this size on are read ahead while the one before is hashed, this much of each.
 const qint64 readAheadFrom = 1024 * 1024;
 const qint64 readAheadBytes = 16 * 1024 * 1024;
+// How much of the files not taken yet is read ahead at a time.
+const qint64 readAheadWindow = 64 * 1024 * 1024;
 // Files up to this size are read whole and hashed side by side: a small file's hash costs what
 // MD5's chain of additions takes, which running several files at once hides.
 const qint64 laneFileLimit = 64 * 1024;
@@ -81,15 +83,40 @@ struct FileHashing::Streams
         qint64 hashedAt = 0;
         bool atEnd = false;
     };
-    Stream lanes[Md5Lanes::width];
+    Stream lanes[Md5Lanes::Stream::width];
     Md5Lanes::Stream md5;
     int count = 0;
 };
+
+namespace {
+// The hashings started and not yet destroyed, in the order they started: the checks of several
+// courseware run one after another on the pool's threads, and the disk need not wait between
+// them.
+QMutex queueMutex;
+QWaitCondition queueLeft;
+QList<FileHashing *> &queue()
+{
+    // Never destroyed: a hashing may end after the statics at exit.
+    static auto *hashings = new QList<FileHashing *>;
+    return *hashings;
+}
+} // namespace
 
 FileHashing::~FileHashing()
 {
     if (started)
         done.future().waitForFinished();
+    leaveQueue();
+}
+
+void FileHashing::leaveQueue()
+{
+    QMutexLocker locker(&queueMutex);
+    if (queued)
+        queue().removeOne(this);
+    queued = false;
+    while (earlyReaders > 0)
+        queueLeft.wait(&queueMutex);
 }
 
 QFuture<void> FileHashing::start(QThreadPool *pool, std::function<void()> whenDone)
@@ -105,8 +132,14 @@ QFuture<void> FileHashing::start(QThreadPool *pool, std::function<void()> whenDo
     // Many files are joined to the folder by the worker that takes each, in parallel; a few
     // are joined here, as sizing them up front needs their paths.
     if (sizedUpFront) {
-        for (int i = 0; i < entries.size(); ++i)
+        mayReadAhead.resize(size_t(entries.size()));
+        for (int i = 0; i < entries.size(); ++i) {
             joinPath(i);
+            mayReadAhead[size_t(i)] = entries[i].state != State::Refused;
+        }
+        QMutexLocker locker(&queueMutex);
+        queue().append(this);
+        queued = true;
     }
     if (entries.isEmpty()) {
         finish();
@@ -175,15 +208,96 @@ void FileHashing::sizeFiles()
             // Out of memory: the file counts as empty in the progress, and is still read.
         }
         sizeFile(entries[i], size);
-        if (filesSized == entries.size()) {
-            QMutexLocker locker(&sizingMutex);
-            allSized.wakeAll();
-        }
     }
     // A file still being sized by another worker is not read before its size is known.
     QMutexLocker locker(&sizingMutex);
-    while (filesSized < entries.size())
+    if (filesSized == entries.size() && !allSizedUp) {
+        planReadAhead();
+        allSizedUp = true;
+        allSized.wakeAll();
+    }
+    while (!allSizedUp)
         allSized.wait(&sizingMutex);
+}
+
+void FileHashing::planReadAhead()
+{
+    aheadBefore.resize(size_t(entries.size()) + 1);
+    aheadBefore[0] = 0;
+    for (int i = 0; i < entries.size(); ++i) {
+        const qint64 size = entries[i].size > laneFileLimit ? entries[i].size : 0;
+        aheadBefore[size_t(i) + 1] = aheadBefore[size_t(i)] + qMin(size, readAheadBytes);
+    }
+}
+
+// The files after those taken have their start read by the system meanwhile, so that the disk
+// never waits for a worker to come to a file, and a worker seldom waits for the disk. The start
+// of each is enough: once read from, a file is read ahead by the system as it is read.
+void FileHashing::readFilesAhead()
+{
+    if (!sizedUpFront || FileUtils::stopRequested())
+        return;
+    for (;;) {
+        const int taken = qMin(int(next), entries.size());
+        int ahead = nextAhead;
+        if (ahead < taken) {
+            // The workers came first: those files are being read already.
+            nextAhead.compare_exchange_weak(ahead, taken);
+            continue;
+        }
+        if (ahead >= entries.size()) {
+            readFollowingAhead(aheadBefore[size_t(entries.size())] - aheadBefore[size_t(taken)]);
+            return;
+        }
+        if (aheadBefore[size_t(ahead)] - aheadBefore[size_t(taken)] >= readAheadWindow)
+            return;
+        if (nextAhead.compare_exchange_weak(ahead, ahead + 1))
+            readFileAhead(ahead, entries[ahead].size);
+    }
+}
+
+// How much of the file is being read ahead now: 0 when it needs no reading (refused, small, its
+// digest cached). Only a plain file of some size is opened for it (a pipe's writer would take
+// an open for a reader).
+qint64 FileHashing::readFileAhead(int index, qint64 size)
+{
+    const File &file = entries[index];
+    if (!mayReadAhead[size_t(index)])
+        return 0;
+    if (size < 0)
+        size = FileUtils::fileSize(file.path);
+    FileReader reader;
+    if (size <= laneFileLimit || !reader.openToReadAhead(file.path)
+        || (cache && !cache->lookup(file.path, reader.identity()).isEmpty()))
+        return 0;
+    reader.readAhead(readAheadBytes);
+    return qMin(reader.identity().size, readAheadBytes);
+}
+
+// With every file of this hashing taken, the files of the one started next are read ahead, while
+// what is left of this one is less than the window.
+void FileHashing::readFollowingAhead(qint64 ownAhead)
+{
+    FileHashing *following = nullptr;
+    {
+        QMutexLocker locker(&queueMutex);
+        const int at = queue().indexOf(this);
+        if (at < 0 || at + 1 >= queue().size())
+            return;
+        following = queue().at(at + 1);
+        ++following->earlyReaders;
+    }
+    // Its sizes are not known yet: a few files a call, whatever their size.
+    for (int tried = 0; tried < 8 && ownAhead + following->readAheadEarly < readAheadWindow;
+         ++tried) {
+        const int index = following->nextAhead++;
+        if (index >= following->entries.size())
+            break;
+        following->readAheadEarly += following->readFileAhead(index, -1);
+    }
+    QMutexLocker locker(&queueMutex);
+    --following->earlyReaders;
+    queueLeft.wakeAll();
 }
 
 // `held` names the files taken and not in a lane or stream, for giveUp().
@@ -213,6 +327,7 @@ void FileHashing::checkFiles(Lanes &lanes, Streams &streams, std::vector<char> &
         // this one is hashed: the disk works meanwhile.
         std::unique_ptr<FileReader> afterReader(new FileReader);
         const int after = held[1] = next++;
+        readFilesAhead();
         const bool afterOpen
                 = after < entries.size() && sizedUpFront && entries[after].size >= readAheadFrom;
         bool afterOpened = false;
@@ -377,9 +492,9 @@ bool FileHashing::joinStreams(const File &file, int index, bool opened,
 // many blocks of each hashed together as every lane has.
 void FileHashing::hashStreams(Streams &streams, bool all)
 {
-    while (streams.count > 0 && (all || streams.count == Md5Lanes::width)) {
+    while (streams.count > 0 && (all || streams.count == Md5Lanes::Stream::width)) {
         const bool stopping = FileUtils::stopRequested();
-        for (int l = 0; l < Md5Lanes::width; ++l) {
+        for (int l = 0; l < Md5Lanes::Stream::width; ++l) {
             Streams::Stream &stream = streams.lanes[l];
             if (stream.index < 0)
                 continue;
@@ -440,8 +555,8 @@ void FileHashing::hashStreams(Streams &streams, bool all)
                 some = stream.buffer.data();
             }
         }
-        const char *data[Md5Lanes::width];
-        for (int l = 0; l < Md5Lanes::width; ++l)
+        const char *data[Md5Lanes::Stream::width];
+        for (int l = 0; l < Md5Lanes::Stream::width; ++l)
             data[l] = streams.lanes[l].index >= 0 ? streams.lanes[l].buffer.data() : some;
         streams.md5.add(data, blocks);
         for (Streams::Stream &stream : streams.lanes) {

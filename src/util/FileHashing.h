@@ -105,6 +105,11 @@ private:
     void endStream(Streams &streams, int lane);
     void fileFinished(int index);
     void sizeFile(File &file, qint64 size);
+    void planReadAhead();
+    void readFilesAhead();
+    qint64 readFileAhead(int index, qint64 size);
+    void readFollowingAhead(qint64 ownAhead);
+    void leaveQueue();
     void report(bool wait);
     void finish();
     bool openFile(File &file, FileReader &in, const std::function<void()> &beforeWaiting = nullptr);
@@ -132,6 +137,17 @@ private:
     std::atomic<int> next {0};
     std::atomic<int> workersLeft {0};
     bool sizedUpFront = true;
+    bool allSizedUp = false; // under sizingMutex
+    // Of the files sized up front: how much of the files before each is read ahead, and the
+    // next file to be read ahead.
+    std::vector<qint64> aheadBefore;
+    std::atomic<int> nextAhead {0};
+    std::vector<char> mayReadAhead; // not refused, of the files sized up front
+    // Read ahead by the hashing started before this one, while its last files were hashed;
+    // how many such readers are at it now (under the queue's mutex).
+    std::atomic<qint64> readAheadEarly {0};
+    int earlyReaders = 0;
+    bool queued = false;
     std::atomic<qint64> bytesTotal {0}; // of the files sized so far
     std::atomic<int> filesSized {0};
     std::atomic<qint64> bytesDone {0};

@@ -29,6 +29,10 @@ public:
     const FileIdentity &identity() const { return opened; }
     // Has the system read up to `bytes` of the file ahead, while the caller does other work.
     void readAhead(qint64 bytes);
+    // Opens a plain file only to have it read ahead, never waiting; false for anything else, and
+    // where the system gains nothing from being told (Windows reads ahead on its own, and a
+    // second open there costs a scan by the virus checker).
+    bool openToReadAhead(const QString &path);
     // Whether the file is still as it was opened, once `bytes` of it have been read: a digest of
     // fewer bytes than the size it was opened with (a read cut short) is never to be kept.
     bool unchanged(qint64 bytes);

@@ -53,6 +53,15 @@ void FileReader::readAhead(qint64 bytes)
         ::posix_fadvise(fd, 0, bytes, POSIX_FADV_WILLNEED);
 }
 
+bool FileReader::openToReadAhead(const QString &path)
+{
+    fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    opened = FileIdentity::ofDescriptor(fd);
+    return opened.valid && opened.regularFile;
+}
+
 // A write while the file is read changes its change time at once, so the identity it was opened
 // with never matches again and nothing kept under it is served later: no need to look again.
 bool FileReader::unchanged(qint64 bytes)

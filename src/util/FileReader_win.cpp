@@ -27,6 +27,12 @@ void FileReader::readAhead(qint64 bytes)
     Q_UNUSED(bytes)
 }
 
+bool FileReader::openToReadAhead(const QString &path)
+{
+    Q_UNUSED(path)
+    return false;
+}
+
 // NTFS may bring the times up to date only when a writer closes the file; a changed size at
 // least shows an append that went on while the file was read.
 bool FileReader::unchanged(qint64 bytes)

@@ -61,6 +61,31 @@ struct VectorWords
         return _mm_or_si128(_mm_slli_epi32(a, s), _mm_srli_epi32(a, 32 - s));
     }
 };
+
+// Two vectors of four lanes, their steps interleaved: one vector's chain of additions waits on
+// its latency, where two keep the processor's units busier (half as fast again as one).
+struct VectorPair
+{
+    __m128i low;
+    __m128i high;
+};
+
+struct VectorPairWords
+{
+    using V = VectorPair;
+    using W = VectorWords;
+    static V add(V a, V b) { return {W::add(a.low, b.low), W::add(a.high, b.high)}; }
+    static V band(V a, V b) { return {W::band(a.low, b.low), W::band(a.high, b.high)}; }
+    static V bor(V a, V b) { return {W::bor(a.low, b.low), W::bor(a.high, b.high)}; }
+    static V bxor(V a, V b) { return {W::bxor(a.low, b.low), W::bxor(a.high, b.high)}; }
+    static V bnot(V a) { return {W::bnot(a.low), W::bnot(a.high)}; }
+    static V constant(quint32 c) { return {W::constant(c), W::constant(c)}; }
+    template<int s>
+    static V rotl(V a)
+    {
+        return {W::rotl<s>(a.low), W::rotl<s>(a.high)};
+    }
+};
 #endif
 
 template<typename O, int s, typename Fn>
@@ -179,7 +204,7 @@ void hashOne(const Md5Lanes::Message &message, unsigned char *digest)
 
 #ifdef CORVIN_MD5_SSE2
 // Word k of every lane's block into x[k], lane l in element l.
-inline void loadBlocks(const char *const (&block)[Md5Lanes::width], __m128i x[16])
+inline void loadBlocks(const char *const *block, __m128i x[16])
 {
     for (int q = 0; q < 4; ++q) {
         const __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block[0] + 16 * q));
@@ -272,18 +297,29 @@ void Md5Lanes::Stream::restart(int lane)
 void Md5Lanes::Stream::add(const char *const (&data)[width], qint64 blocks)
 {
 #ifdef CORVIN_MD5_SSE2
-    __m128i state[4];
-    for (int w = 0; w < 4; ++w)
-        state[w] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(words[w]));
-    __m128i x[16];
-    for (qint64 n = 0; n < blocks; ++n) {
-        const char *const block[width]
-                = {data[0] + n * 64, data[1] + n * 64, data[2] + n * 64, data[3] + n * 64};
-        loadBlocks(block, x);
-        rounds<VectorWords>(state, x);
+    static_assert(width == 2 * Md5Lanes::width, "a stream is two vectors of lanes");
+    VectorPair state[4];
+    for (int w = 0; w < 4; ++w) {
+        state[w].low = _mm_loadu_si128(reinterpret_cast<const __m128i *>(words[w]));
+        state[w].high = _mm_loadu_si128(reinterpret_cast<const __m128i *>(words[w] + 4));
     }
-    for (int w = 0; w < 4; ++w)
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(words[w]), state[w]);
+    __m128i low[16];
+    __m128i high[16];
+    VectorPair x[16];
+    for (qint64 n = 0; n < blocks; ++n) {
+        const char *block[width];
+        for (int l = 0; l < width; ++l)
+            block[l] = data[l] + n * 64;
+        loadBlocks(block, low);
+        loadBlocks(block + Md5Lanes::width, high);
+        for (int k = 0; k < 16; ++k)
+            x[k] = {low[k], high[k]};
+        rounds<VectorPairWords>(state, x);
+    }
+    for (int w = 0; w < 4; ++w) {
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(words[w]), state[w].low);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(words[w] + 4), state[w].high);
+    }
 #else
     for (int l = 0; l < width; ++l) {
         quint32 state[4] = {words[0][l], words[1][l], words[2][l], words[3][l]};

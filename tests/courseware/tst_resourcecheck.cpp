@@ -18,6 +18,7 @@
 
 #ifdef Q_OS_LINUX
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -74,6 +75,9 @@ private slots:
     void waitingFilesDoneBeforeBlockingOpen();
     void linesWrittenBeforeLargeFile_data();
     void linesWrittenBeforeLargeFile();
+    void readAhead_data();
+    void readAhead();
+    void checksEndInAnyOrder();
     void stopped();
     void digestText_data();
     void digestText();
@@ -159,6 +163,8 @@ void tst_ResourceCheck::listOrderAndProgress_data()
     QTest::newRow("small and middling") << 40 << 1000 << 5000;
     // Hashed side by side, ending at different blocks and lengths within a block.
     QTest::newRow("large") << 11 << (1 << 20) + 3 << 150001;
+    // Two rounds of the lanes, and some left over.
+    QTest::newRow("large, many") << 19 << (1 << 20) + 65 << 33333;
 }
 
 // Every file is read, also after a mismatch, and its result stands where the lists name it.
@@ -409,6 +415,159 @@ void tst_ResourceCheck::waitingFilesDoneBeforeBlockingOpen()
     done.waitForFinished();
     QVERIFY(check.passed());
 #endif
+}
+
+#ifdef Q_OS_LINUX
+namespace {
+// The share of a file's pages in the page cache; -1 when it cannot be told.
+double residentShare(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    struct stat info;
+    double share = -1;
+    if (fd >= 0 && ::fstat(fd, &info) == 0 && info.st_size > 0) {
+        const size_t size = size_t(info.st_size);
+        void *map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+        const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+        std::vector<unsigned char> pages((size + page - 1) / page);
+        if (map != MAP_FAILED && ::mincore(map, size, pages.data()) == 0)
+            share = double(std::count_if(pages.begin(), pages.end(),
+                                         [](unsigned char p) { return p & 1; }))
+                    / double(pages.size());
+        if (map != MAP_FAILED)
+            ::munmap(map, size);
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return share;
+}
+
+// Out of the page cache, as after a restart; false where the system keeps files in memory.
+bool evict(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ::fdatasync(fd);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
+    return residentShare(path) == 0;
+}
+
+QStringList notTakenYet;
+std::atomic<bool> firstRead {true};
+std::atomic<bool> aheadInMemory {false};
+
+// The first read waits until the files no worker has taken yet are in memory.
+qint64 readOnceAheadIsIn(FileReader &reader, char *data, qint64 size)
+{
+    if (firstRead.exchange(false)) {
+        QElapsedTimer waited;
+        waited.start();
+        const auto allIn = [] {
+            return std::all_of(notTakenYet.begin(), notTakenYet.end(),
+                               [](const QString &path) { return residentShare(path) == 1; });
+        };
+        while (!allIn() && waited.elapsed() < 10000)
+            QThread::msleep(5);
+        aheadInMemory = allIn();
+    }
+    return reader.systemRead(data, size);
+}
+} // namespace
+#endif
+
+enum ReadAheadCase { LaterFiles, CachedDigests };
+
+void tst_ResourceCheck::readAhead_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("files not taken yet") << int(LaterFiles);
+    QTest::newRow("digests in the cache") << int(CachedDigests);
+}
+
+// While the lanes' first files are read, the disk reads the files after them; a file whose
+// digest the cache has, or that lies outside the folder, is never read.
+void tst_ResourceCheck::readAhead()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("the system is told what to read ahead on Linux only");
+#else
+    QFETCH(int, kind);
+    QTemporaryDir temp;
+    const QString folder = temp.path() + QStringLiteral("/c/");
+    const QString outside = temp.path() + QStringLiteral("/outside.bin");
+    QVERIFY(writeFile(outside, QByteArray(2 << 20, 'o')));
+    QVector<ResourceElement> elements;
+    QStringList paths;
+    for (int i = 0; i < 12; ++i) {
+        QByteArray content(2 << 20, char('a' + i));
+        content[i] = '!';
+        QVERIFY(writeFile(folder + QString::number(i), content));
+        elements << elementFor(QString::number(i), md5Hex(content));
+        paths << folder + QString::number(i);
+    }
+    elements.insert(6, elementFor(QStringLiteral("../outside.bin"), md5Hex("o")));
+    DigestCache cache(temp.path() + QStringLiteral("/cache.json"));
+    cache.setSettleWindowMs(0);
+    if (kind == CachedDigests)
+        ResourceCheck(folder, {}, elements, &cache).run();
+    for (const QString &path : paths + QStringList {outside}) {
+        if (!evict(path))
+            QSKIP("the page cache cannot be emptied of a file here (tmpfs)");
+    }
+    // One worker: eight files in its lanes, the one after them opened, the last three not taken.
+    notTakenYet = paths.mid(9);
+    firstRead = true;
+    aheadInMemory = false;
+    FileReader::setReadFunction(readOnceAheadIsIn);
+    auto restore = qScopeGuard([] { FileReader::setReadFunction(nullptr); });
+    QThreadPool pool;
+    pool.setMaxThreadCount(1);
+    ResourceCheck check(folder, {}, elements, &cache);
+    check.start(&pool).waitForFinished();
+    QCOMPARE(check.fromCache(), kind == CachedDigests ? 12 : 0);
+    QCOMPARE(check.files().at(6).outcome, ResourceCheck::Outcome::RefusedPath);
+    QCOMPARE(residentShare(outside), 0.0);
+    if (kind == LaterFiles) {
+        QVERIFY(aheadInMemory);
+    } else {
+        QVERIFY(firstRead);
+        for (const QString &path : paths)
+            QCOMPARE(residentShare(path), 0.0);
+    }
+#endif
+}
+
+// The checks of several courseware read ahead for the one started after them; each ends, and is
+// destroyed, as soon as its own files are done.
+void tst_ResourceCheck::checksEndInAnyOrder()
+{
+    QTemporaryDir temp;
+    QThreadPool pool;
+    pool.setMaxThreadCount(2);
+    for (int round = 0; round < 10; ++round) {
+        std::vector<std::unique_ptr<ResourceCheck>> checks;
+        std::vector<QFuture<void>> done;
+        for (int c = 0; c < 4; ++c) {
+            // A single large file has a worker of its own; the next check's two run beside it.
+            const int count = c % 2 == 0 ? 1 : 6;
+            const QString folder = temp.path() + QStringLiteral("/%1/%2/").arg(round).arg(c);
+            QVector<ResourceElement> elements;
+            for (int i = 0; i < count; ++i) {
+                const QByteArray content((count == 1 ? 3 << 20 : 70000) + i, char('a' + c));
+                QVERIFY(writeFile(folder + QString::number(i), content));
+                elements << elementFor(QString::number(i), md5Hex(content));
+            }
+            checks.emplace_back(new ResourceCheck(folder, {}, elements));
+            done.push_back(checks.back()->start(&pool));
+        }
+        for (int c : {1, 3, 0, 2}) {
+            done[size_t(c)].waitForFinished();
+            QVERIFY(checks[size_t(c)]->passed());
+            checks[size_t(c)].reset();
+        }
+    }
 }
 
 void tst_ResourceCheck::linesWrittenBeforeLargeFile_data()

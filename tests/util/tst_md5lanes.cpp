@@ -13,7 +13,7 @@ class tst_Md5Lanes : public QObject
 private slots:
     void sameAsOneByOne_data();
     void sameAsOneByOne();
-    void streamSameAsOneByOne_data() { sameAsOneByOne_data(); }
+    void streamSameAsOneByOne_data();
     void streamSameAsOneByOne();
 };
 
@@ -30,6 +30,14 @@ void tst_Md5Lanes::sameAsOneByOne_data()
     QTest::newRow("four around a block") << QVector<int> {119, 120, 128, 65};
     QTest::newRow("lanes end far apart") << QVector<int> {1, 65543, 200, 0};
     QTest::newRow("longest first") << QVector<int> {70000, 4095, 4097, 12};
+}
+
+// A stream's lanes are two vectors: lanes in both halves, and some left empty.
+void tst_Md5Lanes::streamSameAsOneByOne_data()
+{
+    sameAsOneByOne_data();
+    QTest::newRow("five, into the second vector") << QVector<int> {64, 0, 5000, 127, 128};
+    QTest::newRow("eight, far apart") << QVector<int> {1, 65543, 200, 0, 4096, 63, 9000, 64};
 }
 
 void tst_Md5Lanes::sameAsOneByOne()
@@ -71,14 +79,14 @@ void tst_Md5Lanes::streamSameAsOneByOne()
         messages.append(bytes);
     }
     Md5Lanes::Stream stream;
-    int message[Md5Lanes::width];
-    qint64 done[Md5Lanes::width] = {};
-    for (int l = 0; l < Md5Lanes::width; ++l)
+    int message[Md5Lanes::Stream::width];
+    qint64 done[Md5Lanes::Stream::width] = {};
+    for (int l = 0; l < Md5Lanes::Stream::width; ++l)
         message[l] = l < sizes.size() ? l : -1;
     for (;;) {
         qint64 blocks = 3;
-        const char *data[Md5Lanes::width];
-        for (int l = 0; l < Md5Lanes::width; ++l) {
+        const char *data[Md5Lanes::Stream::width];
+        for (int l = 0; l < Md5Lanes::Stream::width; ++l) {
             if (message[l] < 0)
                 continue;
             const QByteArray &bytes = messages[message[l]];
@@ -94,7 +102,7 @@ void tst_Md5Lanes::streamSameAsOneByOne()
             }
         }
         const char *some = nullptr;
-        for (int l = 0; l < Md5Lanes::width; ++l) {
+        for (int l = 0; l < Md5Lanes::Stream::width; ++l) {
             if (message[l] >= 0) {
                 blocks = qMin(blocks, (messages[message[l]].size() - done[l]) / 64);
                 some = messages[message[l]].constData() + done[l];
@@ -102,10 +110,10 @@ void tst_Md5Lanes::streamSameAsOneByOne()
         }
         if (!some)
             break;
-        for (int l = 0; l < Md5Lanes::width; ++l)
+        for (int l = 0; l < Md5Lanes::Stream::width; ++l)
             data[l] = message[l] >= 0 ? messages[message[l]].constData() + done[l] : some;
         stream.add(data, blocks);
-        for (int l = 0; l < Md5Lanes::width; ++l)
+        for (int l = 0; l < Md5Lanes::Stream::width; ++l)
             done[l] += message[l] >= 0 ? blocks * 64 : 0;
     }
 }
