@@ -327,7 +327,10 @@ void FileHashing::checkFiles(Lanes &lanes, Streams &streams, std::vector<char> &
         // this one is hashed: the disk works meanwhile.
         std::unique_ptr<FileReader> afterReader(new FileReader);
         const int after = held[1] = next++;
-        readFilesAhead();
+        // While the digests come from the cache nothing needs reading, and a look ahead would
+        // only open each file twice.
+        if (!file.fromCache)
+            readFilesAhead();
         const bool afterOpen
                 = after < entries.size() && sizedUpFront && entries[after].size >= readAheadFrom;
         bool afterOpened = false;
