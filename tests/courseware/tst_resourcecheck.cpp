@@ -510,14 +510,21 @@ void tst_ResourceCheck::readAhead()
     elements.insert(6, elementFor(QStringLiteral("../outside.bin"), md5Hex("o")));
     DigestCache cache(temp.path() + QStringLiteral("/cache.json"));
     cache.setSettleWindowMs(0);
-    if (kind == CachedDigests)
+    if (kind == CachedDigests) {
         ResourceCheck(folder, {}, elements, &cache).run();
+        // Two files written again: they are read, and the look ahead with them.
+        for (int i = 0; i < 2; ++i) {
+            QFile file(paths[i]);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY(writeFile(paths[i], file.readAll()));
+        }
+    }
     for (const QString &path : paths + QStringList {outside}) {
         if (!evict(path))
             QSKIP("the page cache cannot be emptied of a file here (tmpfs)");
     }
     // One worker: eight files in its lanes, the one after them opened, the last three not taken.
-    notTakenYet = paths.mid(9);
+    notTakenYet = kind == LaterFiles ? paths.mid(9) : QStringList();
     firstRead = true;
     aheadInMemory = false;
     FileReader::setReadFunction(readOnceAheadIsIn);
@@ -526,14 +533,13 @@ void tst_ResourceCheck::readAhead()
     pool.setMaxThreadCount(1);
     ResourceCheck check(folder, {}, elements, &cache);
     check.start(&pool).waitForFinished();
-    QCOMPARE(check.fromCache(), kind == CachedDigests ? 12 : 0);
+    QCOMPARE(check.fromCache(), kind == CachedDigests ? 10 : 0);
     QCOMPARE(check.files().at(6).outcome, ResourceCheck::Outcome::RefusedPath);
     QCOMPARE(residentShare(outside), 0.0);
     if (kind == LaterFiles) {
         QVERIFY(aheadInMemory);
     } else {
-        QVERIFY(firstRead);
-        for (const QString &path : paths)
+        for (const QString &path : paths.mid(2))
             QCOMPARE(residentShare(path), 0.0);
     }
 #endif
