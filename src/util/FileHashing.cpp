@@ -235,7 +235,7 @@ void FileHashing::planReadAhead()
 // of each is enough: once read from, a file is read ahead by the system as it is read.
 void FileHashing::readFilesAhead()
 {
-    if (!sizedUpFront || FileUtils::stopRequested())
+    if (!sizedUpFront || !FileReader::readsAhead() || FileUtils::stopRequested())
         return;
     for (;;) {
         const int taken = qMin(int(next), entries.size());

@@ -29,9 +29,10 @@ public:
     const FileIdentity &identity() const { return opened; }
     // Has the system read up to `bytes` of the file ahead, while the caller does other work.
     void readAhead(qint64 bytes);
-    // Opens a plain file only to have it read ahead, never waiting; false for anything else, and
-    // where the system gains nothing from being told (Windows reads ahead on its own, and a
-    // second open there costs a scan by the virus checker).
+    // Whether files not being read yet are worth a look ahead here: not on Windows, which reads
+    // ahead on its own, and where a second open costs a scan by the virus checker.
+    static bool readsAhead();
+    // Opens a plain file only to have it read ahead, never waiting; false for anything else.
     bool openToReadAhead(const QString &path);
     // Whether the file is still as it was opened, once `bytes` of it have been read: a digest of
     // fewer bytes than the size it was opened with (a read cut short) is never to be kept.

@@ -53,6 +53,11 @@ void FileReader::readAhead(qint64 bytes)
         ::posix_fadvise(fd, 0, bytes, POSIX_FADV_WILLNEED);
 }
 
+bool FileReader::readsAhead()
+{
+    return true;
+}
+
 bool FileReader::openToReadAhead(const QString &path)
 {
     fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

@@ -27,6 +27,11 @@ void FileReader::readAhead(qint64 bytes)
     Q_UNUSED(bytes)
 }
 
+bool FileReader::readsAhead()
+{
+    return false;
+}
+
 bool FileReader::openToReadAhead(const QString &path)
 {
     Q_UNUSED(path)
